@@ -1,0 +1,74 @@
+#pragma once
+// BM25 term-weighting model: corpus statistics gathered one document at a
+// time, and the encoders that turn documents and queries into sparse vectors
+// whose inner product is a BM25 score.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace vorn::typing::text {
+
+using StringTokens = std::vector<std::string>;
+using IdTokens = std::vector<std::int64_t>;
+using StringVector = std::map<std::string, double>;
+using IdVector = std::map<std::int64_t, double>;
+// Views point into the token list that was counted; it must outlive them.
+using StringCounts = std::unordered_map<std::string_view, std::int32_t>;
+using IdCounts = std::unordered_map<std::int64_t, std::int32_t>;
+using TokenFrequencyTable = std::unordered_map<std::string, std::int32_t>;
+
+class BM25 {
+public:
+    BM25(double b, double k1);
+
+    double b() const { return _b; }
+    void b(double value) { _b = value; }
+    double k1() const { return _k1; }
+    void k1(double value) { _k1 = value; }
+
+    // Adds one document. Throws std::runtime_error for an empty list and
+    // std::overflow_error, changing nothing, when a 32-bit count would overflow.
+    void train(const StringTokens& tokens_vec);
+    void train(const IdTokens& tokens_vec);
+
+    StringVector encode_document(const StringTokens& tokens) const;
+    IdVector encode_document(const IdTokens& tokens) const;
+    StringVector encode_query(const StringTokens& tokens) const;
+    IdVector encode_query(const IdTokens& tokens) const;
+
+    // ln((N + 1) / (f + 0.5)); a token never seen is weighted as if f were 1.
+    double idf(std::string_view token_text) const;
+
+    static StringCounts count_tokens(const StringTokens& tokens);
+    static StringCounts count_tokens(StringTokens&& tokens) = delete;
+    static IdCounts count_tokens(const IdTokens& tokens);
+
+    std::int32_t doc_count() const { return _doc_count; }
+    std::int64_t doc_length_total() const { return _doc_length_total; }
+    double doc_length_average() const { return _doc_length_average; }
+    const TokenFrequencyTable& doc_token_frequency() const { return _doc_token_frequency; }
+
+private:
+    friend struct BM25TestAccess;
+
+    template <typename Counts>
+    void merge_document(const Counts& counts, std::size_t length);
+    void require_initialized() const;
+    double length_normaliser(std::size_t length) const;
+
+    double _b;
+    double _k1;
+    std::int32_t _doc_count = 0;
+    std::int64_t _doc_length_total = 0;
+    double _doc_length_average = 0.0;
+    TokenFrequencyTable _doc_token_frequency;
+    // Upper bound of every entry of _doc_token_frequency, so that training can
+    // skip the overflow check for documents that cannot reach the limit.
+    std::int32_t _frequency_bound = 0;
+};
+
+}  // namespace vorn::typing::text

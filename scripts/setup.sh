@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what the build, the tests and the demo need, and only what is
+# missing: a machine that has everything pays a few package queries.
+set -euo pipefail
+
+apt_packages=(
+    cmake g++ make binutils pkg-config
+    pybind11-dev
+    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    clang libclang-rt-14-dev
+    nodejs
+)
+
+missing=()
+for package in "${apt_packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+# npm ships inside the NodeSource nodejs package; Debian splits it out.
+command -v npm >/dev/null 2>&1 || missing+=(npm)
+
+if ((${#missing[@]})); then
+    echo "setup: installing ${missing[*]}"
+    sudo_cmd=()
+    [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+fi
