@@ -1,0 +1,35 @@
+// The productions of the lenient JSON reader behind JsonValue::parse. Each reads
+// from `pos` in the whole text, leaves `pos` after what it consumed (or where it
+// stopped on a fault) and returns a new value. Faults are reported as one line
+// on standard error and replaced by a substitute value; the enclosing production
+// carries on from where the inner one stopped. Every position at or beyond the
+// end of the text reads as NUL, so nothing is ever read past the text.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "json/json_value.h"
+
+namespace vorn::typing::text {
+
+// Containers nested deeper than this are refused (message, Null, position left
+// on the bracket) so that hostile text cannot exhaust the stack. Model files
+// nest two levels.
+inline constexpr std::size_t kMaxNestingDepth = 512;
+
+// `depth` counts the containers already open around the value; callers start
+// at 0, the productions pass it on.
+JsonValue parse_value(const std::string& text, std::size_t& pos, std::size_t depth = 0);
+JsonValue parse_object(const std::string& text, std::size_t& pos, std::size_t depth = 0);
+JsonValue parse_array(const std::string& text, std::size_t& pos, std::size_t depth = 0);
+
+JsonValue parse_string(const std::string& text, std::size_t& pos);
+JsonValue parse_number(const std::string& text, std::size_t& pos);
+JsonValue parse_boolean(const std::string& text, std::size_t& pos);
+JsonValue parse_null(const std::string& text, std::size_t& pos);
+
+// Whitespace is what isspace reports in the "C" locale, whatever the locale.
+void skip_whitespace(const std::string& text, std::size_t& pos);
+
+}  // namespace vorn::typing::text

@@ -1,0 +1,19 @@
+// Conversion of the number texts that the parser collects. Both read the longest
+// valid prefix and ignore the rest ("12-3" is 12, "1.2.3" is 1.2). The integers
+// of our JSON are 32-bit whatever the width of long on the platform.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vorn::typing::text {
+
+// Throws std::invalid_argument "invalid stol argument" when no digit converts,
+// std::out_of_range "stol argument out of range" outside the 32-bit range.
+std::int32_t text_to_int32(const std::string& digits);
+
+// Throws std::invalid_argument "invalid stod argument" when nothing converts,
+// std::out_of_range "stod argument out of range" on overflow or underflow.
+double text_to_double(const std::string& digits);
+
+}  // namespace vorn::typing::text
