@@ -22,7 +22,7 @@ using IdCounts = std::unordered_map<std::int64_t, std::int32_t>;
 using TokenFrequencyTable = std::unordered_map<std::string, std::int32_t>;
 
 class BM25 {
-public:
+  public:
     BM25(double b, double k1);
 
     double b() const { return _b; }
@@ -34,6 +34,12 @@ public:
     // std::overflow_error, changing nothing, when a 32-bit count would overflow.
     void train(const StringTokens& tokens_vec);
     void train(const IdTokens& tokens_vec);
+
+    // Writes the statistics as a JSON model file; a failed dump raises and
+    // leaves any earlier file at the path untouched.
+    void dump(const std::string& path) const;
+    // Sets the statistics from the text (not the path) of a model file.
+    void load(const std::string& json_text);
 
     StringVector encode_document(const StringTokens& tokens) const;
     IdVector encode_document(const IdTokens& tokens) const;
@@ -52,13 +58,14 @@ public:
     double doc_length_average() const { return _doc_length_average; }
     const TokenFrequencyTable& doc_token_frequency() const { return _doc_token_frequency; }
 
-private:
+  private:
     friend struct BM25TestAccess;
 
     template <typename Counts>
     void merge_document(const Counts& counts, std::size_t length);
     void require_initialized() const;
     double length_normaliser(std::size_t length) const;
+    void rebuild_length_total() noexcept;
 
     double _b;
     double _k1;

@@ -41,9 +41,7 @@ Counts count(const Tokens& tokens) {
 
 BM25::BM25(double b, double k1) : _b(b), _k1(k1) {}
 
-StringCounts BM25::count_tokens(const StringTokens& tokens) {
-    return count<StringCounts>(tokens);
-}
+StringCounts BM25::count_tokens(const StringTokens& tokens) { return count<StringCounts>(tokens); }
 
 IdCounts BM25::count_tokens(const IdTokens& tokens) { return count<IdCounts>(tokens); }
 
@@ -89,8 +87,7 @@ void BM25::merge_document(const Counts& counts, std::size_t length) {
     }
     _doc_count += 1;
     _doc_length_total += static_cast<std::int64_t>(length);
-    _doc_length_average =
-        static_cast<double>(_doc_length_total) / static_cast<double>(_doc_count);
+    _doc_length_average = static_cast<double>(_doc_length_total) / static_cast<double>(_doc_count);
 }
 
 }  // namespace vorn::typing::text

@@ -24,14 +24,15 @@ void bind_bm25(py::module_& module) {
         .def("k1", [](BM25& self, double value) { self.k1(value); })
         .def("train", py::overload_cast<const StringTokens&>(&BM25::train))
         .def("train", py::overload_cast<const IdTokens&>(&BM25::train))
+        .def("load", &BM25::load)
+        .def("dump", &BM25::dump)
         .def("encode_document",
              py::overload_cast<const StringTokens&>(&BM25::encode_document, py::const_))
         .def("encode_document",
              py::overload_cast<const IdTokens&>(&BM25::encode_document, py::const_))
         .def("encode_query",
              py::overload_cast<const StringTokens&>(&BM25::encode_query, py::const_))
-        .def("encode_query",
-             py::overload_cast<const IdTokens&>(&BM25::encode_query, py::const_));
+        .def("encode_query", py::overload_cast<const IdTokens&>(&BM25::encode_query, py::const_));
 }
 
 }  // namespace vorn::typing::text

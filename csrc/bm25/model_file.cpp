@@ -1,0 +1,103 @@
+// The model file: the statistics of a BM25 model as one JSON object.
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "bm25/bm25.h"
+#include "bm25/file_writer.h"
+#include "bm25/token_key.h"
+#include "json/json_value.h"
+
+namespace vorn::typing::text {
+
+namespace {
+
+JsonValue token_table_document(const TokenFrequencyTable& table) {
+    // Sorting first lets every key go in at the end of the ordered object
+    // instead of being searched for.
+    std::vector<std::pair<std::string, std::int32_t>> entries;
+    entries.reserve(table.size());
+    for (const auto& [token, count] : table) {
+        entries.emplace_back(key_of_token(token), count);
+    }
+    std::sort(entries.begin(), entries.end());
+    JsonValue document = JsonValue::make(JsonKind::Object);
+    auto& members = document.object_items();
+    for (auto& [key, count] : entries) {
+        members.emplace_hint(members.end(), std::move(key), JsonValue(count));
+    }
+    return document;
+}
+
+template <typename Number, typename Read>
+Number read_member(JsonValue& root, const char* key, Read read, Number& field, const char* error) {
+    bool ok = false;
+    field = (root.member(key).*read)(ok);
+    if (!ok) {
+        throw std::runtime_error(error);
+    }
+    return field;
+}
+
+}  // namespace
+
+void BM25::dump(const std::string& path) const {
+    JsonValue root = JsonValue::make(JsonKind::Object);
+    root.member("_doc_token_frequency") = token_table_document(_doc_token_frequency);
+    root.member("_doc_count").set_integer(_doc_count);
+    root.member("_doc_length_average").set_float(_doc_length_average);
+    root.member("_b").set_float(_b);
+    root.member("_k1").set_float(_k1);
+    write_file_atomically(path, root.serialize(1, "  "));
+}
+
+void BM25::load(const std::string& json_text) {
+    if (json_text.empty()) {
+        throw std::runtime_error("json data should not be empty");
+    }
+    JsonValue root = JsonValue::parse(json_text);
+
+    // The token object is moved out rather than copied: nothing reads it again.
+    const JsonValue tokens = std::move(root.member("_doc_token_frequency"));
+    if (tokens.kind() == JsonKind::Object) {
+        _doc_token_frequency.reserve(_doc_token_frequency.size() + tokens.members().size());
+        for (const auto& [key, value] : tokens.members()) {
+            bool ok = false;
+            const std::int32_t count = value.to_integer(ok);
+            _doc_token_frequency[token_of_key(key)] = count;
+            _frequency_bound = std::max(_frequency_bound, count);
+            if (!ok) {
+                throw std::runtime_error("load doc_token_frequency failed");
+            }
+        }
+    }
+
+    // The file carries no running total; rebuilding it from the count and the
+    // average lets further training continue the loaded corpus's average.
+    struct TotalRebuilder {
+        BM25& model;
+        ~TotalRebuilder() { model.rebuild_length_total(); }
+    } rebuild_on_exit{*this};
+
+    read_member(root, "_doc_count", &JsonValue::to_integer, _doc_count, "load doc_count failed");
+    read_member(root, "_doc_length_average", &JsonValue::to_float, _doc_length_average,
+                "load doc_length_average failed");
+    read_member(root, "_b", &JsonValue::to_float, _b, "load b failed");
+    read_member(root, "_k1", &JsonValue::to_float, _k1, "load k1 failed");
+}
+
+void BM25::rebuild_length_total() noexcept {
+    const double total = std::round(static_cast<double>(_doc_count) * _doc_length_average);
+    constexpr double kLimit = 9.2e18;  // inside the range of std::int64_t
+    if (std::isnan(total)) {
+        _doc_length_total = 0;
+    } else {
+        _doc_length_total = static_cast<std::int64_t>(std::clamp(total, -kLimit, kLimit));
+    }
+}
+
+}  // namespace vorn::typing::text
