@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
-#include <stdexcept>
 #include <string>
 
 #include "json/number_text.h"
@@ -11,116 +8,69 @@
 namespace vorn::typing::text {
 namespace {
 
+using test::expect_rows;
 using test::nul_line;
-using test::run;
+using test::thrown_by;
 
-std::int32_t integer_of(const std::string& text, std::size_t expected_pos) {
-    const auto result = run(parse_number, text);
-    EXPECT_EQ(result.value.kind(), JsonKind::Integer) << text;
-    EXPECT_EQ(result.pos, expected_pos) << text;
-    EXPECT_EQ(result.err, "") << text;
-    bool ok = false;
-    return result.value.to_integer(ok);
+TEST(ParseNumber, IntegersStopOnTheDelimiter) {
+    expect_rows(parse_number, {
+                                  {"3,", "3", 1, ""},
+                                  {"42 ", "42", 2, ""},
+                                  {"-0,", "0", 2, ""},
+                                  {"007]", "7", 3, ""},
+                                  {"12}", "12", 2, ""},
+                                  {"1\v", "1", 1, ""},
+                                  {"12-3,", "12", 4, ""},
+                                  {"2147483647,", "2147483647", 10, ""},
+                                  {"-2147483648,", "-2147483648", 11, ""},
+                              });
 }
 
-double float_of(const std::string& text) {
-    const auto result = run(parse_number, text);
-    EXPECT_EQ(result.value.kind(), JsonKind::Float) << text;
-    EXPECT_EQ(result.pos, text.size() - 1) << text;
-    EXPECT_EQ(result.err, "") << text;
-    bool ok = false;
-    return result.value.to_float(ok);
+TEST(ParseNumber, DecimalPointOrExponentMakesAFloat) {
+    expect_rows(parse_number, {
+                                  {"3.0,", "3.000000", 3, ""},
+                                  {"5.,", "5.000000", 2, ""},
+                                  {"-.5,", "-0.500000", 3, ""},
+                                  {"1.2.3,", "1.200000", 5, ""},
+                                  {"1e2,", "100.000000", 3, ""},
+                                  {"1E-2 ", "0.010000", 4, ""},
+                                  {"25e0,", "25.000000", 4, ""},
+                                  {"2.5e1]", "25.000000", 5, ""},
+                                  {"-3e-0}", "-3.000000", 5, ""},
+                                  {"1e400,", "inf", 5, ""},
+                              });
 }
 
-// The message of the conversion that `text` makes parse_number throw.
-template <typename Exception>
-std::string thrown_by(const std::string& text) {
-    std::size_t pos = 0;
-    try {
-        parse_number(text, pos);
-    } catch (const Exception& error) {
-        return error.what();
-    }
-    return "nothing thrown";
+TEST(ParseNumber, FaultsGiveNullAndLeaveThePositionAfterTheCulprit) {
+    expect_rows(
+        parse_number,
+        {
+            {"12a,", "null", 3, "ERROR: Number: unexpected character 'a'\n"},
+            {"42", "null", 3, nul_line("ERROR: Number: unexpected character '")},
+            {"5e+2,", "null", 3, "ERROR: Number: Expected a number for exponent, found '+'\n"},
+            {"1e5", "null", 4, nul_line("ERROR: Number: Expected a number for exponent, found '")},
+        });
 }
 
-TEST(ParseNumberInteger, StopsOnTheDelimiter) {
-    EXPECT_EQ(integer_of("3,", 1), 3);
-    EXPECT_EQ(integer_of("42 ", 2), 42);
-    EXPECT_EQ(integer_of("-0,", 2), 0);
-    EXPECT_EQ(integer_of("007]", 3), 7);
-    EXPECT_EQ(integer_of("12}", 2), 12);
-    EXPECT_EQ(integer_of("1\v", 1), 1);
-}
-
-TEST(ParseNumberInteger, ThirtyTwoBitEdges) {
-    EXPECT_EQ(integer_of("2147483647,", 10), std::numeric_limits<std::int32_t>::max());
-    EXPECT_EQ(integer_of("-2147483648,", 11), std::numeric_limits<std::int32_t>::min());
-    EXPECT_EQ(thrown_by<std::out_of_range>("2147483648,"), "stol argument out of range");
-    EXPECT_EQ(thrown_by<std::out_of_range>("-2147483649,"), "stol argument out of range");
-    EXPECT_EQ(thrown_by<std::out_of_range>("99999999999999999999999,"),
-              "stol argument out of range");
-}
-
-TEST(ParseNumberInteger, LongestValidPrefixOfTheMantissa) {
-    EXPECT_EQ(integer_of("12-3,", 4), 12);
-    EXPECT_EQ(thrown_by<std::invalid_argument>("-,"), "invalid stol argument");
-    EXPECT_EQ(thrown_by<std::invalid_argument>("--5,"), "invalid stol argument");
-}
-
-TEST(ParseNumberFloat, DecimalPoint) {
-    EXPECT_EQ(float_of("3.0,"), 3.0);
-    EXPECT_EQ(float_of("5.,"), 5.0);
-    EXPECT_EQ(float_of("-.5,"), -0.5);
-    EXPECT_EQ(float_of("1.2.3,"), 1.2);
-    EXPECT_EQ(thrown_by<std::invalid_argument>("-.,"), "invalid stod argument");
-}
-
-TEST(ParseNumberFloat, ExponentMakesAFloat) {
-    EXPECT_EQ(float_of("1e2,"), 100.0);
-    EXPECT_EQ(float_of("1E-2 "), 0.01);
-    EXPECT_EQ(float_of("25e0,"), 25.0);
-    EXPECT_EQ(float_of("2.5e1]"), 25.0);
-    EXPECT_EQ(float_of("-3e-0}"), -3.0);
-    EXPECT_TRUE(std::isinf(float_of("1e400,")));
-}
-
-TEST(ParseNumberFloat, ExponentConversionFailures) {
-    EXPECT_EQ(thrown_by<std::invalid_argument>("1e,"), "invalid stol argument");
-    EXPECT_EQ(thrown_by<std::invalid_argument>("1.5e-,"), "invalid stol argument");
-    EXPECT_EQ(thrown_by<std::out_of_range>("1e2147483648,"), "stol argument out of range");
-    EXPECT_EQ(thrown_by<std::invalid_argument>("-e1,"), "invalid stol argument");
-}
-
-TEST(ParseNumberFloat, MantissaOutOfDoubleRange) {
+TEST(ParseNumber, ConversionFailuresThrow) {
     const std::string zeros(400, '0');
-    EXPECT_EQ(thrown_by<std::out_of_range>("1" + zeros + ".0,"), "stod argument out of range");
-    EXPECT_EQ(thrown_by<std::out_of_range>("0." + zeros + "1,"), "stod argument out of range");
-}
-
-TEST(ParseNumberFault, UnexpectedCharacter) {
-    const auto result = run(parse_number, "12a,");
-    EXPECT_EQ(result.value.kind(), JsonKind::Null);
-    EXPECT_EQ(result.pos, 3U);
-    EXPECT_EQ(result.err, "ERROR: Number: unexpected character 'a'\n");
-}
-
-TEST(ParseNumberFault, EndOfTextIsNotADelimiter) {
-    const auto result = run(parse_number, "42");
-    EXPECT_EQ(result.value.kind(), JsonKind::Null);
-    EXPECT_EQ(result.pos, 3U);
-    EXPECT_EQ(result.err, nul_line("ERROR: Number: unexpected character '"));
-}
-
-TEST(ParseNumberFault, ExponentFollowedByNonDelimiter) {
-    auto result = run(parse_number, "5e+2,");
-    EXPECT_EQ(result.value.kind(), JsonKind::Null);
-    EXPECT_EQ(result.pos, 3U);
-    EXPECT_EQ(result.err, "ERROR: Number: Expected a number for exponent, found '+'\n");
-
-    result = run(parse_number, "1e5");
-    EXPECT_EQ(result.pos, 4U);
-    EXPECT_EQ(result.err, nul_line("ERROR: Number: Expected a number for exponent, found '"));
+    const std::pair<std::string, std::string> rows[] = {
+        {"-,", "invalid_argument: invalid stol argument"},
+        {"--5,", "invalid_argument: invalid stol argument"},
+        {"-e1,", "invalid_argument: invalid stol argument"},
+        {"1e,", "invalid_argument: invalid stol argument"},
+        {"1.5e-,", "invalid_argument: invalid stol argument"},
+        {"-.,", "invalid_argument: invalid stod argument"},
+        {"2147483648,", "out_of_range: stol argument out of range"},
+        {"-2147483649,", "out_of_range: stol argument out of range"},
+        {"99999999999999999999999,", "out_of_range: stol argument out of range"},
+        {"1e2147483648,", "out_of_range: stol argument out of range"},
+        {"1" + zeros + ".0,", "out_of_range: stod argument out of range"},
+        {"0." + zeros + "1,", "out_of_range: stod argument out of range"},
+    };
+    for (const auto& [text, expected] : rows) {
+        EXPECT_EQ(thrown_by(parse_number, text), expected) << text;
+    }
 }
 
 TEST(NumberText, ConversionsOnTheirOwn) {
