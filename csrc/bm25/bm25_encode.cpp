@@ -1,6 +1,7 @@
 // Document and query encoding of the BM25 model.
 
 #include <cmath>
+#include <numeric>
 #include <stdexcept>
 
 #include "bm25/bm25.h"
@@ -24,10 +25,9 @@ Vector weigh_counts(const Counts& counts, double normaliser) {
 // that the result does not depend on how the query was ordered.
 template <typename Vector>
 void normalise(Vector& weights) {
-    double sum = 0.0;
-    for (const auto& entry : weights) {
-        sum += entry.second;
-    }
+    const double sum =
+        std::accumulate(weights.begin(), weights.end(), 0.0,
+                        [](double total, const auto& entry) { return total + entry.second; });
     for (auto& entry : weights) {
         entry.second /= sum;
     }

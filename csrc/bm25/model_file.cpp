@@ -33,14 +33,10 @@ JsonValue token_table_document(const TokenFrequencyTable& table) {
     return document;
 }
 
-template <typename Number, typename Read>
-Number read_member(JsonValue& root, const char* key, Read read, Number& field, const char* error) {
-    bool ok = false;
-    field = (root.member(key).*read)(ok);
+void require(bool ok, const char* error) {
     if (!ok) {
         throw std::runtime_error(error);
     }
-    return field;
 }
 
 }  // namespace
@@ -70,24 +66,24 @@ void BM25::load(const std::string& json_text) {
             const std::int32_t count = value.to_integer(ok);
             _doc_token_frequency[token_of_key(key)] = count;
             _frequency_bound = std::max(_frequency_bound, count);
-            if (!ok) {
-                throw std::runtime_error("load doc_token_frequency failed");
-            }
+            require(ok, "load doc_token_frequency failed");
         }
     }
 
     // The file carries no running total; rebuilding it from the count and the
-    // average lets further training continue the loaded corpus's average.
-    struct TotalRebuilder {
-        BM25& model;
-        ~TotalRebuilder() { model.rebuild_length_total(); }
-    } rebuild_on_exit{*this};
-
-    read_member(root, "_doc_count", &JsonValue::to_integer, _doc_count, "load doc_count failed");
-    read_member(root, "_doc_length_average", &JsonValue::to_float, _doc_length_average,
-                "load doc_length_average failed");
-    read_member(root, "_b", &JsonValue::to_float, _b, "load b failed");
-    read_member(root, "_k1", &JsonValue::to_float, _k1, "load k1 failed");
+    // average, whenever either changes, lets further training continue the
+    // loaded corpus's average.
+    bool ok = false;
+    _doc_count = root.member("_doc_count").to_integer(ok);
+    rebuild_length_total();
+    require(ok, "load doc_count failed");
+    _doc_length_average = root.member("_doc_length_average").to_float(ok);
+    rebuild_length_total();
+    require(ok, "load doc_length_average failed");
+    _b = root.member("_b").to_float(ok);
+    require(ok, "load b failed");
+    _k1 = root.member("_k1").to_float(ok);
+    require(ok, "load k1 failed");
 }
 
 void BM25::rebuild_length_total() noexcept {
