@@ -3,5 +3,9 @@
 #include <pybind11/pybind11.h>
 
 #include "python/bind_bm25.h"
+#include "tokenizer/bind_jieba.h"
 
-PYBIND11_MODULE(pyvornlex, module) { vorn::typing::text::bind_bm25(module); }
+PYBIND11_MODULE(pyvornlex, module) {
+    vorn::typing::text::bind_bm25(module);
+    vorn::typing::text::bind_jieba(module);
+}
