@@ -7,8 +7,10 @@
 #include <map>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
+
+#include "bm25/token_counts.h"
+#include "bm25/token_table.h"
 
 namespace vorn::typing::text {
 
@@ -17,9 +19,9 @@ using IdTokens = std::vector<std::int64_t>;
 using StringVector = std::map<std::string, double>;
 using IdVector = std::map<std::int64_t, double>;
 // Views point into the token list that was counted; it must outlive them.
-using StringCounts = std::unordered_map<std::string_view, std::int32_t>;
-using IdCounts = std::unordered_map<std::int64_t, std::int32_t>;
-using TokenFrequencyTable = std::unordered_map<std::string, std::int32_t>;
+using StringCounts = TokenCounts<std::string_view>;
+using IdCounts = TokenCounts<std::int64_t>;
+using TokenFrequencyTable = TokenTable;
 
 class BM25 {
   public:
@@ -65,6 +67,7 @@ class BM25 {
     void merge_document(const Counts& counts, std::size_t length);
     void require_initialized() const;
     double length_normaliser(std::size_t length) const;
+    double idf(std::string_view token_text, std::uint64_t hash) const;
     void rebuild_length_total() noexcept;
 
     double _b;

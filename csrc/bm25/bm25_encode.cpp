@@ -1,8 +1,11 @@
 // Document and query encoding of the BM25 model.
 
+#include <algorithm>
 #include <cmath>
 #include <numeric>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "bm25/bm25.h"
 #include "bm25/token_text.h"
@@ -11,24 +14,46 @@ namespace vorn::typing::text {
 
 namespace {
 
-template <typename Vector, typename Counts>
-Vector weigh_counts(const Counts& counts, double normaliser) {
-    Vector weights;
-    for (const auto& [token, occurrences] : counts) {
-        const auto tf = static_cast<double>(occurrences);
-        weights.emplace(typename Vector::key_type(token), tf / (tf + normaliser));
-    }
-    return weights;
+template <typename Token>
+using Weights = std::vector<std::pair<Token, double>>;
+
+template <typename Token>
+void sort_by_token(Weights<Token>& weights) {
+    std::sort(weights.begin(), weights.end(),
+              [](const auto& left, const auto& right) { return left.first < right.first; });
 }
 
-// Scales the weights so that they add up to 1; the sum runs in key order so
-// that the result does not depend on how the query was ordered.
-template <typename Vector>
-void normalise(Vector& weights) {
+// Builds the ordered result from weights sorted by token, so that every
+// insertion lands at the end of the map without a search.
+template <typename Vector, typename Token>
+Vector to_vector(const Weights<Token>& weights) {
+    Vector result;
+    for (const auto& [token, weight] : weights) {
+        result.emplace_hint(result.end(), typename Vector::key_type(token), weight);
+    }
+    return result;
+}
+
+template <typename Vector, typename Counts>
+Vector weigh_counts(const Counts& counts, double normaliser) {
+    Weights<decltype(Counts::Entry::token)> weights;
+    weights.reserve(counts.size());
+    for (const auto& entry : counts.entries()) {
+        const auto tf = static_cast<double>(entry.count);
+        weights.emplace_back(entry.token, tf / (tf + normaliser));
+    }
+    sort_by_token(weights);
+    return to_vector<Vector>(weights);
+}
+
+// Scales the weights so that they add up to 1; the sum runs in ascending key
+// order so that the result does not depend on how the query was ordered.
+template <typename Token>
+void normalise(Weights<Token>& sorted_weights) {
     const double sum =
-        std::accumulate(weights.begin(), weights.end(), 0.0,
+        std::accumulate(sorted_weights.begin(), sorted_weights.end(), 0.0,
                         [](double total, const auto& entry) { return total + entry.second; });
-    for (auto& entry : weights) {
+    for (auto& entry : sorted_weights) {
         entry.second /= sum;
     }
 }
@@ -47,13 +72,17 @@ double BM25::length_normaliser(std::size_t length) const {
 }
 
 double BM25::idf(std::string_view token_text) const {
+    return idf(token_text, hash_token(token_text));
+}
+
+double BM25::idf(std::string_view token_text, std::uint64_t hash) const {
     // Widening before adding keeps N + 1 exact at the largest count.
     const double documents_plus_one = static_cast<double>(_doc_count) + 1.0;
-    const auto found = _doc_token_frequency.find(std::string(token_text));
-    if (found == _doc_token_frequency.end()) {
+    const std::int32_t* frequency = _doc_token_frequency.find(token_text, hash);
+    if (frequency == nullptr) {
         return std::log(documents_plus_one / 1.5);
     }
-    return std::log(documents_plus_one / (static_cast<double>(found->second) + 0.5));
+    return std::log(documents_plus_one / (static_cast<double>(*frequency) + 0.5));
 }
 
 StringVector BM25::encode_document(const StringTokens& tokens) const {
@@ -72,21 +101,23 @@ IdVector BM25::encode_document(const IdTokens& tokens) const {
     return weigh_counts<IdVector>(count_tokens(tokens), length_normaliser(tokens.size()));
 }
 
+// A repeated token keeps the weight of its first occurrence, and the IDF of a
+// token depends on nothing but the token, so each distinct token is weighed
+// once.
 StringVector BM25::encode_query(const StringTokens& tokens) const {
     if (tokens.empty()) {
         return {};
     }
     require_initialized();
-    StringVector weights;
-    for (const auto& token : tokens) {
-        double& weight = weights.try_emplace(token, 0.0).first->second;
-        // A repeated token keeps the weight of its first occurrence.
-        if (1e-9 > std::fabs(weight - 0.0)) {
-            weight = idf(token);
-        }
+    const StringCounts distinct = count_tokens(tokens);
+    Weights<std::string_view> weights;
+    weights.reserve(distinct.size());
+    for (const auto& entry : distinct.entries()) {
+        weights.emplace_back(entry.token, idf(entry.token, entry.hash));
     }
+    sort_by_token(weights);
     normalise(weights);
-    return weights;
+    return to_vector<StringVector>(weights);
 }
 
 IdVector BM25::encode_query(const IdTokens& tokens) const {
@@ -94,16 +125,16 @@ IdVector BM25::encode_query(const IdTokens& tokens) const {
         return {};
     }
     require_initialized();
-    IdVector weights;
+    const IdCounts distinct = count_tokens(tokens);
+    Weights<std::int64_t> weights;
+    weights.reserve(distinct.size());
     char buffer[kMaxIdTextLength];
-    for (const auto token : tokens) {
-        double& weight = weights.try_emplace(token, 0.0).first->second;
-        if (1e-9 > std::fabs(weight - 0.0)) {
-            weight = idf(id_text(token, buffer));
-        }
+    for (const auto& entry : distinct.entries()) {
+        weights.emplace_back(entry.token, idf(id_text(entry.token, buffer)));
     }
+    sort_by_token(weights);
     normalise(weights);
-    return weights;
+    return to_vector<IdVector>(weights);
 }
 
 }  // namespace vorn::typing::text

@@ -1,5 +1,6 @@
 // Construction, token counting and training of the BM25 model.
 
+#include <algorithm>
 #include <limits>
 #include <stdexcept>
 
@@ -12,29 +13,30 @@ namespace {
 
 constexpr std::int32_t kMaxCount = std::numeric_limits<std::int32_t>::max();
 
-std::string_view text_of(std::string_view token, char (&)[kMaxIdTextLength]) { return token; }
-
-std::string_view text_of(std::int64_t token, char (&buffer)[kMaxIdTextLength]) {
-    return id_text(token, buffer);
-}
-
-// A document longer than this could hold more than 2^31 - 1 occurrences of a
-// token, which the 32-bit counts cannot represent.
-void require_countable(std::size_t length) {
-    if (length > static_cast<std::size_t>(kMaxCount)) {
-        throw std::overflow_error("BM25 document holds more than 2147483647 tokens");
-    }
-}
-
 template <typename Counts, typename Tokens>
 Counts count(const Tokens& tokens) {
-    require_countable(tokens.size());
-    Counts counts;
-    counts.reserve(tokens.size());
+    Counts counts(tokens.size());
     for (const auto& token : tokens) {
-        ++counts[token];
+        counts.add(token);
     }
     return counts;
+}
+
+// The key of a counted token in the model's table, with its hash: a string
+// is its own text and keeps the hash it was counted with; an id is hashed as
+// its decimal text.
+struct TableKey {
+    std::string_view text;
+    std::uint64_t hash;
+};
+
+TableKey table_key(const StringCounts::Entry& entry, char (&)[kMaxIdTextLength]) {
+    return {entry.token, entry.hash};
+}
+
+TableKey table_key(const IdCounts::Entry& entry, char (&buffer)[kMaxIdTextLength]) {
+    const std::string_view text = id_text(entry.token, buffer);
+    return {text, hash_token(text)};
 }
 
 }  // namespace
@@ -70,20 +72,19 @@ void BM25::merge_document(const Counts& counts, std::size_t length) {
     // runs before anything changes so that a refused document leaves no trace.
     const auto headroom = static_cast<std::size_t>(kMaxCount - _frequency_bound);
     if (length > headroom) {
-        for (const auto& [token, occurrences] : counts) {
-            const auto found = _doc_token_frequency.find(std::string(text_of(token, buffer)));
-            const std::int32_t current = found == _doc_token_frequency.end() ? 0 : found->second;
-            if (current > kMaxCount - occurrences) {
+        for (const auto& entry : counts.entries()) {
+            const auto [text, hash] = table_key(entry, buffer);
+            const std::int32_t* current = _doc_token_frequency.find(text, hash);
+            if (current != nullptr && *current > kMaxCount - entry.count) {
                 throw std::overflow_error("BM25 token frequency would exceed 2147483647");
             }
         }
     }
-    for (const auto& [token, occurrences] : counts) {
-        std::int32_t& entry = _doc_token_frequency[std::string(text_of(token, buffer))];
-        entry += occurrences;
-        if (entry > _frequency_bound) {
-            _frequency_bound = entry;
-        }
+    for (const auto& entry : counts.entries()) {
+        const auto [text, hash] = table_key(entry, buffer);
+        std::int32_t& frequency = _doc_token_frequency.at_or_insert(text, hash);
+        frequency += entry.count;
+        _frequency_bound = std::max(_frequency_bound, frequency);
     }
     _doc_count += 1;
     _doc_length_total += static_cast<std::int64_t>(length);

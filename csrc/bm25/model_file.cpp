@@ -21,8 +21,8 @@ JsonValue token_table_document(const TokenFrequencyTable& table) {
     // instead of being searched for.
     std::vector<std::pair<std::string, std::int32_t>> entries;
     entries.reserve(table.size());
-    for (const auto& [token, count] : table) {
-        entries.emplace_back(key_of_token(token), count);
+    for (const auto& entry : table) {
+        entries.emplace_back(key_of_token(entry.token()), entry.count);
     }
     std::sort(entries.begin(), entries.end());
     JsonValue document = JsonValue::make(JsonKind::Object);

@@ -4,7 +4,12 @@
 
 namespace vorn::typing::text {
 
-std::string key_of_token(const std::string& token_text) { return escape_string(token_text); }
+std::string key_of_token(std::string_view token_text) {
+    if (token_text.find_first_of("\"\\\b\t\n\f\r") == std::string_view::npos) {
+        return std::string(token_text);
+    }
+    return escape_string(std::string(token_text));
+}
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 namespace vorn::typing::text {
 
-std::string key_of_token(const std::string& token_text);
+std::string key_of_token(std::string_view token_text);
 
 // Undoes exactly the seven escapes that key_of_token produces; any other
 // backslash sequence is kept as it stands.

@@ -1,6 +1,9 @@
 #pragma once
 // Lets tests put a model into states that would take billions of documents.
 
+#include <map>
+#include <string>
+
 #include "bm25/bm25.h"
 
 namespace vorn::typing::text {
@@ -15,5 +18,16 @@ struct BM25TestAccess {
         }
     }
 };
+
+// The token table as an ordered map, for comparisons in tests.
+using Table = std::map<std::string, std::int32_t>;
+
+inline Table table_of(const BM25& model) {
+    Table table;
+    for (const auto& entry : model.doc_token_frequency()) {
+        table.emplace(entry.token(), entry.count);
+    }
+    return table;
+}
 
 }  // namespace vorn::typing::text

@@ -1,0 +1,143 @@
+#include "bm25/token_table.h"
+
+#include <cstring>
+#include <stdexcept>
+#include <utility>
+
+namespace vorn::typing::text {
+
+namespace {
+
+constexpr std::size_t kBlockSize = 64 * 1024;
+constexpr std::size_t kMinCapacity = 16;
+
+std::uint64_t tag_of(std::uint64_t hash) { return hash >> 32U; }
+
+}  // namespace
+
+TokenTable::TokenTable(const TokenTable& other) {
+    reserve(other.size());
+    for (const Entry& entry : other) {
+        (*this)[entry.token()] = entry.count;
+    }
+}
+
+TokenTable& TokenTable::operator=(const TokenTable& other) {
+    if (this != &other) {
+        TokenTable copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+// A moved-from table must not keep writing into blocks it gave away.
+TokenTable::TokenTable(TokenTable&& other) noexcept
+    : entries_(std::move(other.entries_)),
+      slots_(std::move(other.slots_)),
+      blocks_(std::move(other.blocks_)),
+      block_(std::exchange(other.block_, nullptr)),
+      block_left_(std::exchange(other.block_left_, 0)) {
+    other.entries_.clear();
+    other.slots_.clear();
+}
+
+TokenTable& TokenTable::operator=(TokenTable&& other) noexcept {
+    if (this != &other) {
+        entries_ = std::move(other.entries_);
+        slots_ = std::move(other.slots_);
+        blocks_ = std::move(other.blocks_);
+        block_ = std::exchange(other.block_, nullptr);
+        block_left_ = std::exchange(other.block_left_, 0);
+        other.entries_.clear();
+        other.slots_.clear();
+    }
+    return *this;
+}
+
+std::size_t TokenTable::slot_of(std::string_view token, std::uint64_t hash) const {
+    const std::size_t mask = slots_.size() - 1;
+    const std::uint64_t tag = tag_of(hash);
+    std::size_t slot = hash & mask;
+    for (; slots_[slot] != 0; slot = (slot + 1) & mask) {
+        const std::uint64_t value = slots_[slot];
+        if ((value >> 32U) == tag && entries_[(value & 0xffffffffU) - 1].token() == token) {
+            break;
+        }
+    }
+    return slot;
+}
+
+const std::int32_t* TokenTable::find(std::string_view token, std::uint64_t hash) const {
+    if (slots_.empty()) {
+        return nullptr;
+    }
+    const std::uint64_t value = slots_[slot_of(token, hash)];
+    return value == 0 ? nullptr : &entries_[(value & 0xffffffffU) - 1].count;
+}
+
+std::int32_t& TokenTable::at_or_insert(std::string_view token, std::uint64_t hash) {
+    // Keep the load at or below three quarters so that probe runs stay short.
+    if ((entries_.size() + 1) * 4 > slots_.size() * 3) {
+        rehash(slots_.empty() ? kMinCapacity : slots_.size() * 2);
+    }
+    const std::size_t slot = slot_of(token, hash);
+    if (slots_[slot] != 0) {
+        return entries_[(slots_[slot] & 0xffffffffU) - 1].count;
+    }
+    if (token.size() > UINT32_MAX || entries_.size() >= UINT32_MAX) {
+        throw std::length_error("BM25 token table cannot hold this token");
+    }
+    entries_.push_back({store(token), static_cast<std::uint32_t>(token.size()), 0});
+    slots_[slot] = (tag_of(hash) << 32U) | entries_.size();
+    return entries_.back().count;
+}
+
+void TokenTable::reserve(std::size_t entries) {
+    std::size_t capacity = slots_.empty() ? kMinCapacity : slots_.size();
+    while (entries * 4 > capacity * 3) {
+        capacity *= 2;
+    }
+    if (capacity != slots_.size()) {
+        rehash(capacity);
+    }
+    entries_.reserve(entries);
+}
+
+void TokenTable::rehash(std::size_t capacity) {
+    std::vector<std::uint64_t> slots(capacity, 0);
+    const std::size_t mask = capacity - 1;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        const std::uint64_t hash = hash_token(entries_[i].token());
+        std::size_t slot = hash & mask;
+        while (slots[slot] != 0) {
+            slot = (slot + 1) & mask;
+        }
+        slots[slot] = (tag_of(hash) << 32U) | (i + 1);
+    }
+    slots_ = std::move(slots);
+}
+
+const char* TokenTable::store(std::string_view token) {
+    if (token.empty()) {
+        return "";
+    }
+    if (token.size() > kBlockSize / 4) {
+        // Long tokens get a block of their own so that the shared block in use
+        // is not abandoned half empty.
+        blocks_.push_back(std::make_unique<char[]>(token.size()));
+        std::memcpy(blocks_.back().get(), token.data(), token.size());
+        return blocks_.back().get();
+    }
+    if (token.size() > block_left_) {
+        blocks_.push_back(std::make_unique<char[]>(kBlockSize));
+        block_ = blocks_.back().get();
+        block_left_ = kBlockSize;
+    }
+    char* target = block_;
+    std::memcpy(target, token.data(), token.size());
+    block_ += token.size();
+    block_left_ -= token.size();
+    return target;
+}
+
+}  // namespace vorn::typing::text

@@ -1,0 +1,66 @@
+#pragma once
+// The model's table from token text to its number of occurrences: an
+// open-addressing hash map whose keys live in large shared blocks, so that a
+// million tokens cost a few dozen bytes each instead of a node per token.
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "bm25/token_counts.h"
+
+namespace vorn::typing::text {
+
+class TokenTable {
+  public:
+    struct Entry {
+        const char* data;
+        std::uint32_t size;
+        std::int32_t count;
+        std::string_view token() const { return {data, size}; }
+    };
+
+    TokenTable() = default;
+    TokenTable(const TokenTable& other);
+    TokenTable& operator=(const TokenTable& other);
+    TokenTable(TokenTable&& other) noexcept;
+    TokenTable& operator=(TokenTable&& other) noexcept;
+    ~TokenTable() = default;
+
+    // The count of `token`, or nullptr when the table does not hold it.
+    const std::int32_t* find(std::string_view token) const {
+        return find(token, hash_token(token));
+    }
+    const std::int32_t* find(std::string_view token, std::uint64_t hash) const;
+
+    // The count of `token`, inserted as 0 when absent. `hash` must be
+    // hash_token(token).
+    std::int32_t& at_or_insert(std::string_view token, std::uint64_t hash);
+    std::int32_t& operator[](std::string_view token) {
+        return at_or_insert(token, hash_token(token));
+    }
+
+    void reserve(std::size_t entries);
+    std::size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+
+    // Entries in insertion order; the order carries no meaning.
+    std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
+    std::vector<Entry>::const_iterator end() const { return entries_.end(); }
+
+  private:
+    const char* store(std::string_view token);
+    std::size_t slot_of(std::string_view token, std::uint64_t hash) const;
+    void rehash(std::size_t capacity);
+
+    std::vector<Entry> entries_;
+    // (upper 32 bits of the hash) << 32 | (position in entries_ + 1); 0 is empty.
+    std::vector<std::uint64_t> slots_;
+    // Token bytes; a block never moves once allocated, so entries point into it.
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    char* block_ = nullptr;  // free space of the shared block in use
+    std::size_t block_left_ = 0;
+};
+
+}  // namespace vorn::typing::text

@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+#include "bm25/token_counts.h"
+#include "bm25/token_table.h"
+
+namespace vorn::typing::text {
+namespace {
+
+TEST(TokenTable, KeepsEveryTokenThroughGrowth) {
+    TokenTable table;
+    const std::string long_token(100000, 'x');
+    for (int i = 0; i < 100000; ++i) {
+        table["t" + std::to_string(i)] += i;
+    }
+    table[long_token] = 7;
+    table[""] = 3;
+    table[std::string("a\0b", 3)] = 4;
+    EXPECT_EQ(table.size(), 100003u);
+    for (int i = 0; i < 100000; i += 997) {
+        const std::int32_t* count = table.find("t" + std::to_string(i));
+        ASSERT_NE(count, nullptr);
+        EXPECT_EQ(*count, i);
+    }
+    EXPECT_EQ(*table.find(long_token), 7);
+    EXPECT_EQ(*table.find(""), 3);
+    EXPECT_EQ(*table.find(std::string("a\0b", 3)), 4);
+    EXPECT_EQ(table.find("a"), nullptr);
+    EXPECT_EQ(table.find("t100000"), nullptr);
+}
+
+TEST(TokenTable, CopiesAreIndependentAndMovedFromTablesStayUsable) {
+    TokenTable table;
+    table["a"] = 1;
+    TokenTable copy(table);
+    copy["a"] = 2;
+    copy["b"] = 3;
+    EXPECT_EQ(*table.find("a"), 1);
+    EXPECT_EQ(table.find("b"), nullptr);
+
+    TokenTable moved(std::move(copy));
+    copy["c"] = 5;  // NOLINT(bugprone-use-after-move): reuse after a move is allowed
+    moved["d"] = 6;
+    EXPECT_EQ(copy.size(), 1u);
+    EXPECT_EQ(moved.size(), 3u);
+    EXPECT_EQ(*moved.find("b"), 3);
+    table = moved;
+    EXPECT_EQ(*table.find("d"), 6);
+}
+
+TEST(TokenCounts, CountsBeyondTheExpectedSize) {
+    TokenCounts<std::int64_t> counts(2);
+    for (std::int64_t i = 0; i < 1000; ++i) {
+        counts.add(i % 100);
+    }
+    EXPECT_EQ(counts.size(), 100u);
+    EXPECT_EQ(counts.count(42), 10);
+    EXPECT_EQ(counts.count(100), 0);
+    EXPECT_EQ(counts.entries().front().token, 0);  // order of first occurrence
+}
+
+}  // namespace
+}  // namespace vorn::typing::text
