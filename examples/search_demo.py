@@ -1,15 +1,22 @@
-"""Keyword search with BM25 sparse vectors: train, encode, rank."""
+"""Keyword search over Chinese text: cut with Jieba, weigh with BM25, rank."""
 
-from pyvornlex import BM25
+from pyvornlex import BM25, Jieba
+from pyvornlex_data import dict_paths
 
 CORPUS = [
-    "the quick brown fox jumps over the lazy dog".split(),
-    "a fast brown fox and a quick red fox".split(),
-    "dogs and cats live together in peace".split(),
-    "the lazy cat sleeps all day long".split(),
-    "foxes are quick and clever animals".split(),
+    "西湖在杭州城西，春天湖边开满桃花，游客坐船看山看水。",
+    "杭州的龙井茶很有名，茶农每年清明前后上山采茶。",
+    "北京的冬天很冷，人们喜欢在家里吃火锅、喝热茶。",
+    "这家公司在杭州开了新的研究所，研究中文分词和搜索引擎。",
+    "搜索引擎先把文章切成词语，再用词语的权重给文章打分。",
 ]
-QUERY = "quick brown fox".split()
+QUERY = "在杭州喝龙井茶"
+PUNCTUATION = set("，。、！？；：“”（）")
+
+
+def words(jieba, text):
+    """The words of `text`, without blanks and punctuation."""
+    return [w for w in jieba.cut(text) if w.strip() and w not in PUNCTUATION]
 
 
 def dot(query_vector, document_vector):
@@ -17,24 +24,28 @@ def dot(query_vector, document_vector):
 
 
 def main():
+    jieba = Jieba(*dict_paths())  # the standard dictionaries, no user words
+    documents = [words(jieba, text) for text in CORPUS]
+
     model = BM25()  # b = 0.75, k1 = 1.2
-    for tokens in CORPUS:
+    for tokens in documents:
         model.train(tokens)
+    document_vectors = [model.encode_document(tokens) for tokens in documents]
+    query_tokens = words(jieba, QUERY)
+    query_vector = model.encode_query(query_tokens)
 
-    documents = [model.encode_document(tokens) for tokens in CORPUS]
-    query = model.encode_query(QUERY)
-
+    print(f"query {QUERY!r} cut into {query_tokens}")
     print("query vector:")
-    for token, weight in query.items():
-        print(f"  {token:>8} {weight:+.6f}")
+    for token, weight in query_vector.items():
+        print(f"  {token}\t{weight:.6f}")
     print("document vectors:")
-    for number, vector in enumerate(documents):
+    for number, vector in enumerate(document_vectors):
         print(f"  doc {number}: " + ", ".join(f"{t}={w:.4f}" for t, w in vector.items()))
 
-    print(f"ranking for {' '.join(QUERY)!r}:")
-    ranked = sorted(range(len(CORPUS)), key=lambda n: dot(query, documents[n]), reverse=True)
-    for rank, number in enumerate(ranked, 1):
-        print(f"  {rank}. {dot(query, documents[number]):.6f}  {' '.join(CORPUS[number])}")
+    print("ranking:")
+    scores = [dot(query_vector, vector) for vector in document_vectors]
+    for rank, number in enumerate(sorted(range(len(CORPUS)), key=lambda n: -scores[n]), 1):
+        print(f"  {rank}. {scores[number]:.6f}  {CORPUS[number]}")
 
 
 if __name__ == "__main__":
