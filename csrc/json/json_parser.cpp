@@ -83,7 +83,7 @@ JsonValue parse_value(const std::string& text, std::size_t& pos, std::size_t dep
     const char c = char_at(text, pos);
     if ((c == '[' || c == '{') && depth >= kMaxNestingDepth) {
         report("ERROR: Parse: Nesting too deep, found '", c);
-        return JsonValue();
+        return {};
     }
     switch (c) {
         case '"':
@@ -102,7 +102,7 @@ JsonValue parse_value(const std::string& text, std::size_t& pos, std::size_t dep
                 return parse_number(text, pos);
             }
             report("ERROR: Parse: Unknown starting character '", c);
-            return JsonValue();
+            return {};
     }
 }
 
@@ -229,10 +229,10 @@ JsonValue parse_number(const std::string& text, std::size_t& pos) {
             break;
         }
     }
-    std::string exponent;
     const bool has_exponent = c == 'e' || c == 'E';
     std::int32_t power = 0;
     if (has_exponent) {
+        std::string exponent;
         if (char_at(text, pos) == '-') {
             exponent.push_back('-');
             ++pos;
@@ -246,12 +246,12 @@ JsonValue parse_number(const std::string& text, std::size_t& pos) {
         }
         if (!is_number_delimiter(c)) {
             report("ERROR: Number: Expected a number for exponent, found '", c);
-            return JsonValue();
+            return {};
         }
         power = text_to_int32(exponent);
     } else if (!is_number_delimiter(c)) {
         report("ERROR: Number: unexpected character '", c);
-        return JsonValue();
+        return {};
     }
     --pos;  // back onto the delimiter, which belongs to the enclosing production
 
@@ -275,7 +275,7 @@ JsonValue parse_boolean(const std::string& text, std::size_t& pos) {
         return JsonValue(false);
     }
     report("ERROR: Bool: Expected 'true' or 'false', found '", excerpt(text, pos, 5));
-    return JsonValue();
+    return {};
 }
 
 JsonValue parse_null(const std::string& text, std::size_t& pos) {
@@ -284,7 +284,7 @@ JsonValue parse_null(const std::string& text, std::size_t& pos) {
     } else {
         report("ERROR: Null: Expected 'null', found '", excerpt(text, pos, 4));
     }
-    return JsonValue();
+    return {};
 }
 
 }  // namespace vorn::typing::text

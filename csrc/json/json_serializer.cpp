@@ -15,7 +15,7 @@ namespace {
 std::string format_fixed(double number) {
     const int length = std::snprintf(nullptr, 0, "%f", number);
     if (length <= 0) {
-        return std::string();
+        return {};
     }
     std::string digits(static_cast<std::size_t>(length) + 1, '\0');
     std::snprintf(digits.data(), digits.size(), "%f", number);

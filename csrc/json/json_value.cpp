@@ -68,10 +68,12 @@ JsonValue& JsonValue::operator=(const JsonValue& other) {
     return *this;
 }
 
+// NOLINTNEXTLINE(bugprone-exception-escape)
 JsonValue::JsonValue(JsonValue&& other) noexcept : payload_(std::move(other.payload_)) {
     other.payload_ = std::monostate{};
 }
 
+// NOLINTNEXTLINE(bugprone-exception-escape)
 JsonValue& JsonValue::operator=(JsonValue&& other) noexcept {
     // Detach the source before our old payload goes: `v = std::move(v.member(k))`
     // would otherwise reset a source that the release has already destroyed.
@@ -110,11 +112,9 @@ const JsonValue::Object& JsonValue::members() const noexcept {
     return object != nullptr ? **object : kNoMembers;
 }
 
-void JsonValue::set_float(double number) noexcept { payload_.emplace<double>(number); }
+void JsonValue::set_float(double number) { payload_.emplace<double>(number); }
 
-void JsonValue::set_integer(std::int32_t number) noexcept {
-    payload_.emplace<std::int32_t>(number);
-}
+void JsonValue::set_integer(std::int32_t number) { payload_.emplace<std::int32_t>(number); }
 
 JsonValue::Object& JsonValue::object_items() {
     auto* object = std::get_if<std::unique_ptr<Object>>(&payload_);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,9 +14,8 @@ namespace {
 
 std::vector<std::string> keys_of(const JsonValue& value) {
     std::vector<std::string> keys;
-    for (const auto& entry : value.members()) {
-        keys.push_back(entry.first);
-    }
+    std::transform(value.members().begin(), value.members().end(), std::back_inserter(keys),
+                   [](const auto& entry) { return entry.first; });
     return keys;
 }
 
@@ -125,7 +126,7 @@ TEST(JsonValueCopy, IsDeep) {
 
     JsonValue assigned(1.5);
     assigned = source;
-    EXPECT_EQ(assigned.serialize(0, ""), source.serialize(0, ""));
+    EXPECT_EQ(assigned.serialize(0, ""), "{\n\"a\" : [1]\n}");
 }
 
 TEST(JsonValueCopy, FromOwnDescendant) {
@@ -138,12 +139,15 @@ TEST(JsonValueCopy, FromOwnDescendant) {
 TEST(JsonValueMove, LeavesTheSourceNull) {
     JsonValue source("text");
     JsonValue target(std::move(source));
-    EXPECT_EQ(source.kind(), JsonKind::Null);  // NOLINT(bugprone-use-after-move)
+    // Moving out leaves Null behind by design, so reading it is the point.
+    // NOLINTNEXTLINE(bugprone-use-after-move,clang-analyzer-cplusplus.Move)
+    EXPECT_EQ(source.kind(), JsonKind::Null);
     EXPECT_EQ(target.kind(), JsonKind::String);
 
     JsonValue other(3);
     other = std::move(target);
-    EXPECT_EQ(target.kind(), JsonKind::Null);  // NOLINT(bugprone-use-after-move)
+    // NOLINTNEXTLINE(bugprone-use-after-move,clang-analyzer-cplusplus.Move)
+    EXPECT_EQ(target.kind(), JsonKind::Null);
     EXPECT_EQ(other.serialize(0, ""), "\"text\"");
 }
 

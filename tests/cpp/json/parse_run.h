@@ -72,8 +72,8 @@ inline void expect_rows(Production production, const std::vector<Row>& rows) {
 // "invalid_argument: <what>" or "out_of_range: <what>" for the conversion
 // failure that parsing `text` from the start throws.
 inline std::string thrown_by(Production production, const std::string& text) {
-    std::size_t pos = 0;
     try {
+        std::size_t pos = 0;
         production(text, pos);
     } catch (const std::invalid_argument& error) {
         return std::string("invalid_argument: ") + error.what();
