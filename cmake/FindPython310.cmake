@@ -66,3 +66,10 @@ endif()
 set(Python_EXECUTABLE "${Python_EXECUTABLE}" CACHE FILEPATH "Python 3.10 interpreter" FORCE)
 find_package(Python 3.10 EXACT REQUIRED COMPONENTS Interpreter Development.Module)
 message(STATUS "pyvornlex: building for ${Python_EXECUTABLE} (${Python_VERSION})")
+
+# Where `cmake --install` puts the module, its stubs and pyvornlex_data: by
+# default this interpreter's own site-packages, so that a plain install is
+# importable at once; the pip build passes "." (relative: below the install
+# prefix, its staging directory).
+set(VORN_PYTHON_INSTALL_DIR "${Python_SITEARCH}" CACHE STRING
+    "Install directory of the Python module and its companions")
