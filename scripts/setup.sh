@@ -9,6 +9,7 @@ apt_packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     nodejs
+    mypy  # the install test type-checks an example against the installed stubs
 )
 
 missing=()
