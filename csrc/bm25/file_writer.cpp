@@ -104,6 +104,11 @@ void write_file_atomically(const std::string& path, const std::string& content) 
     if (path.find('\0') != std::string::npos) {
         throw std::invalid_argument("Failed to dump: embedded null character in path");
     }
+    // No file can be opened under the empty name; without this the temporary
+    // file would be written in the current directory before the rename fails.
+    if (path.empty()) {
+        fail_to_open();
+    }
     std::string target = path;
     struct stat existing {};
     const bool exists = ::stat(path.c_str(), &existing) == 0;
