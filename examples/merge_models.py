@@ -24,13 +24,16 @@ _ESCAPES = {'"': '\\"', "\\": "\\\\", "\b": "\\b", "\t": "\\t", "\n": "\\n", "\f
             "\r": "\\r"}
 
 
-def read_model(path):
-    """The statistics of one model file as a dict with the file's keys."""
-    with open(path, "rb") as handle:
-        # Tokens may be any bytes (bytes tokens are stored raw) and may hold
-        # raw control characters: keep both as they are.
-        text = handle.read().decode("utf-8", "surrogateescape")
+def parse_model(text):
+    """The statistics in the text of a model file, as a dict with its keys."""
+    # Tokens may hold raw control characters: only seven are escaped.
     return json.loads(text, strict=False)
+
+
+def read_model(path):
+    with open(path, "rb") as handle:
+        # Tokens may be any bytes (bytes tokens are stored raw): keep them.
+        return parse_model(handle.read().decode("utf-8", "surrogateescape"))
 
 
 def merge(models):
