@@ -2,8 +2,14 @@
 collections.Counter, the same formulas and statistics as pyvornlex.BM25.
 
 Runs on any Python 3 (the benchmark also imports it on the system Python,
-next to python3-jieba). Integer ids are counted under their decimal text, as
-the module does, so that the two give the same numbers for both token kinds.
+next to python3-jieba). It computes exactly what the module computes, so that
+the benchmark can demand identical results before timing either: integer ids
+are counted under their decimal text, a query's weights are summed in
+ascending key order (the order changes the last bits of the sum), and the
+result dicts list their keys in ascending order, as the module's do.
+
+The `unordered_*` variants skip the ordering and are timed for comparison
+only; their weights can differ from the module's in the last bits.
 """
 
 import math
@@ -51,11 +57,19 @@ class PureBM25:
         self._require_initialized()
         n = len(tokens)
         normaliser = ((n / self.doc_length_average) * self.b + (1.0 - self.b)) * self.k1
-        return {token: tf / (tf + normaliser) for token, tf in Counter(tokens).items()}
+        return {token: tf / (tf + normaliser) for token, tf in sorted(Counter(tokens).items())}
 
     # Integer keys stay integers in the result; only the statistics are keyed
     # by text.
     encode_document_ids = encode_document
+
+    def unordered_encode_document(self, tokens):
+        if not tokens:
+            return {}
+        self._require_initialized()
+        n = len(tokens)
+        normaliser = ((n / self.doc_length_average) * self.b + (1.0 - self.b)) * self.k1
+        return {token: tf / (tf + normaliser) for token, tf in Counter(tokens).items()}
 
     def encode_query(self, tokens):
         if not tokens:
@@ -64,9 +78,10 @@ class PureBM25:
         n1 = self.doc_count + 1
         frequency = self.doc_token_frequency
         log = math.log
-        weights = {token: log(n1 / (frequency.get(token, 1) + 0.5)) for token in set(tokens)}
-        total = sum(weights.values())
-        return {token: weight / total for token, weight in weights.items()}
+        weights = sorted((token, log(n1 / (frequency.get(token, 1) + 0.5)))
+                         for token in set(tokens))
+        total = sum(weight for _, weight in weights)
+        return {token: weight / total for token, weight in weights}
 
     def encode_query_ids(self, ids):
         if not ids:
@@ -75,8 +90,18 @@ class PureBM25:
         n1 = self.doc_count + 1
         frequency = self.doc_token_frequency
         log = math.log
-        weights = {
-            token: log(n1 / (frequency.get(str(token), 1) + 0.5)) for token in set(ids)
-        }
+        weights = sorted((token, log(n1 / (frequency.get(str(token), 1) + 0.5)))
+                         for token in set(ids))
+        total = sum(weight for _, weight in weights)
+        return {token: weight / total for token, weight in weights}
+
+    def unordered_encode_query(self, tokens):
+        if not tokens:
+            return {}
+        self._require_initialized()
+        n1 = self.doc_count + 1
+        frequency = self.doc_token_frequency
+        log = math.log
+        weights = {token: log(n1 / (frequency.get(token, 1) + 0.5)) for token in set(tokens)}
         total = sum(weights.values())
         return {token: weight / total for token, weight in weights.items()}
