@@ -9,7 +9,7 @@ import unittest
 import pyvornlex_data
 from pyvornlex import BM25, Jieba
 
-from jieba_files import construct_in_child, write_files
+from jieba_files import HMM_MODEL, MAIN_DICT, construct_in_child, write_files
 
 LOAD_MESSAGES = {"load doc_token_frequency failed", "load doc_count failed",
                  "load doc_length_average failed", "load b failed", "load k1 failed"}
@@ -337,11 +337,29 @@ class DictionaryFiles(unittest.TestCase):
                     self.assertEqual(outcome["raised"], exception, outcome)
                     self.assertEqual(outcome["filename"], bad)
 
+    def test_words_that_are_not_utf8_are_skipped(self):
+        # cppjieba reports each such word on standard error and leaves it out.
+        arguments = write_files(self.dir, dict_path=MAIN_DICT.encode() + b"\xff 5 n\n",
+                                user_dict_path=b"\xc3\n\xe4\xb8\n")
+        outcome = self.outcome(arguments)
+        self.assertIsNone(outcome["raised"], outcome)
+        self.assertEqual(outcome["cut"], ["我", "来到", "北京", "，", "云", "计", "算", "好", "。"])
+
+    def test_file_the_user_may_not_read(self):
+        if os.geteuid() == 0:
+            self.skipTest("root reads every file")
+        arguments = write_files(self.dir)
+        os.chmod(arguments["hmm_path"], 0)
+        outcome = self.outcome(arguments)
+        self.assertEqual(outcome["raised"], "PermissionError", outcome)
+        self.assertEqual(outcome["filename"], arguments["hmm_path"])
+
     def test_malformed_files(self):
         for argument, content in (("dict_path", "中国 90\n"), ("dict_path", ""),
-                                  ("dict_path", "\xff\xfe\n"),
-                                  ("hmm_path", "-0.26 -3.14e+100\n"), ("hmm_path", "")):
-            with self.subTest(argument=argument, content=content):
+                                  ("hmm_path", "-0.26 -3.14e+100\n"), ("hmm_path", ""),
+                                  ("hmm_path", HMM_MODEL.replace("云:-1.0", "\udcff:-1.0")
+                                   .encode("utf-8", "surrogateescape"))):
+            with self.subTest(argument=argument, content=content[:20]):
                 arguments = write_files(self.dir, **{argument: content})
                 outcome = self.outcome(arguments)
                 self.assertEqual(outcome["raised"], "ValueError", outcome)
