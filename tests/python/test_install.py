@@ -68,9 +68,14 @@ class OfflineInstall(unittest.TestCase):
     def tearDownClass(cls):
         cls.scratch.cleanup()
 
-    def run_python(self, *arguments, **kwargs):
+    def run_python(self, *arguments):
         return subprocess.run([self.python, *arguments], cwd=self.outside, env=self.env,
-                              capture_output=True, text=True, timeout=120, **kwargs)
+                              capture_output=True, text=True, timeout=120)
+
+    def output_lines(self, script):
+        result = self.run_python("-c", script)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return result.stdout.splitlines()
 
     def test_module_and_helper_import_from_the_venv(self):
         script = (
@@ -80,7 +85,7 @@ class OfflineInstall(unittest.TestCase):
             "m = pyvornlex.BM25()\n"
             "m.train(['a', 'a', 'b']); m.train(['a', 'c'])\n"
             "print(m.encode_document(['a', 'b', 'a']))\n")
-        lines = self.run_python("-c", script, check=True).stdout.splitlines()
+        lines = self.output_lines(script)
         for path in lines[:2]:
             self.assertTrue(path.startswith(self.site_packages + os.sep), path)
         self.assertEqual(lines[2], "['BM25', 'Jieba']")
@@ -95,7 +100,7 @@ class OfflineInstall(unittest.TestCase):
             "print(dict_dir())\n"
             "print(all(os.path.isfile(p) for p in paths if p) and os.path.isfile(sample_user_dict()))\n"
             "print(Jieba(*paths).cut('他来到了网易杭研大厦'))\n")
-        lines = self.run_python("-c", script, check=True).stdout.splitlines()
+        lines = self.output_lines(script)
         self.assertEqual(lines[0], os.path.join(self.site_packages, "pyvornlex_data", "dict"))
         self.assertEqual(lines[1:], ["True", "['他', '来到', '了', '网易', '杭研', '大厦']"])
 
@@ -104,7 +109,7 @@ class OfflineInstall(unittest.TestCase):
         script = ("import importlib.metadata as m\n"
                   "print(m.version('pyvornlex'))\n"
                   "for f in m.files('pyvornlex'): print(f)\n")
-        version, *recorded = self.run_python("-c", script, check=True).stdout.splitlines()
+        version, *recorded = self.output_lines(script)
         self.assertEqual(version, project_version())
         ours = ("pyvornlex.", "pyvornlex-stubs", "pyvornlex_data", "pyvornlex-" + version)
         on_disk = {os.path.relpath(os.path.join(d, f), self.site_packages)

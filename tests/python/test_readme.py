@@ -15,6 +15,13 @@ SOURCE_DIR = os.path.abspath(os.environ.get(
 README = os.path.join(SOURCE_DIR, "README.md")
 FENCE = re.compile(r"^```(\w*)\n(.*?)^```$", re.MULTILINE | re.DOTALL)
 SKIP_MARK = "<!-- not run:"
+PASTE = """\
+import code, sys
+console = code.InteractiveConsole()
+for line in sys.stdin.read().splitlines():
+    console.push(line)
+console.push("")
+"""
 
 
 def blocks(text):
@@ -34,9 +41,12 @@ class Readme(unittest.TestCase):
             cls.text = handle.read()
         cls.blocks = blocks(cls.text)
 
-    def run_in_scratch_directory(self, code):
+    def run_in_scratch_directory(self, code, pasted=False):
+        """Runs `code` as a script, or line by line as pasted into the
+        interactive interpreter, where a block ends only at a blank line."""
+        command = [sys.executable, "-c", PASTE if pasted else code]
         with tempfile.TemporaryDirectory() as directory:
-            return subprocess.run([sys.executable, "-c", code], cwd=directory,
+            return subprocess.run(command, cwd=directory, input=code if pasted else None,
                                   capture_output=True, text=True, timeout=120)
 
     def test_opens_with_the_two_commands(self):
@@ -55,11 +65,13 @@ class Readme(unittest.TestCase):
                 result = self.run_in_scratch_directory(code)
                 self.assertEqual(result.returncode, 0, result.stderr)
 
-    def test_quick_start_prints_what_the_text_says(self):
+    def test_quick_start_pastes_and_prints_what_the_text_says(self):
         start = self.text.index("## Quick start")
         code = next(c for lang, c, line, _ in self.blocks
                     if lang == "python" and self.text.index(c) > start)
-        printed = self.run_in_scratch_directory(code).stdout.splitlines()
+        pasted = self.run_in_scratch_directory(code, pasted=True)
+        self.assertEqual(pasted.stderr, "")
+        printed = pasted.stdout.splitlines()
         claimed = re.search(r"It prints (.*?)\.\n\n", self.text[start:], re.DOTALL).group(1)
         self.assertEqual(printed, re.findall(r"`([^`]*)`", claimed))
 
