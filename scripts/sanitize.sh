@@ -16,7 +16,7 @@ build_dir=${VORN_ASAN_BUILD_DIR:-$root/build-asan}
 # quarantine and shadow memory make resident memory meaningless), and the
 # package install tests (no native code of ours runs that the others skip).
 skipped='^python\.test_(leaks|install|pip|package)'
-skipped_labels='^(fuzz|slow)$'
+skipped_labels='^(fuzz|slow|install)$'
 
 bash "$root/scripts/setup.sh"
 # RelWithDebInfo keeps pybind11 from adding link-time optimisation, which
