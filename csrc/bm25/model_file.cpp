@@ -9,29 +9,13 @@
 
 #include "bm25/bm25.h"
 #include "bm25/file_writer.h"
+#include "bm25/model_text.h"
 #include "bm25/token_key.h"
 #include "json/json_value.h"
 
 namespace vorn::typing::text {
 
 namespace {
-
-JsonValue token_table_document(const TokenFrequencyTable& table) {
-    // Sorting first lets every key go in at the end of the ordered object
-    // instead of being searched for.
-    std::vector<std::pair<std::string, std::int32_t>> entries;
-    entries.reserve(table.size());
-    for (const auto& entry : table) {
-        entries.emplace_back(key_of_token(entry.token()), entry.count);
-    }
-    std::sort(entries.begin(), entries.end());
-    JsonValue document = JsonValue::make(JsonKind::Object);
-    auto& members = document.object_items();
-    for (auto& [key, count] : entries) {
-        members.emplace_hint(members.end(), std::move(key), JsonValue(count));
-    }
-    return document;
-}
 
 void require(bool ok, const char* error) {
     if (!ok) {
@@ -42,13 +26,15 @@ void require(bool ok, const char* error) {
 }  // namespace
 
 void BM25::dump(const std::string& path) const {
+    // The scalars go through the serializer; the token object is left empty
+    // there and its members are written straight from the table.
     JsonValue root = JsonValue::make(JsonKind::Object);
-    root.member("_doc_token_frequency") = token_table_document(_doc_token_frequency);
+    root.member("_doc_token_frequency") = JsonValue::make(JsonKind::Object);
     root.member("_doc_count").set_integer(_doc_count);
     root.member("_doc_length_average").set_float(_doc_length_average);
     root.member("_b").set_float(_b);
     root.member("_k1").set_float(_k1);
-    write_file_atomically(path, root.serialize(1, "  "));
+    write_file_atomically(path, with_token_members(root.serialize(1, "  "), _doc_token_frequency));
 }
 
 void BM25::load(const std::string& json_text) {
