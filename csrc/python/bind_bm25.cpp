@@ -14,25 +14,34 @@ namespace py = pybind11;
 namespace vorn::typing::text {
 
 void bind_bm25(py::module_& module) {
+    // Methods take the holder, not the model: pybind11 hands a method of an
+    // instance whose __init__ never ran (BM25.__new__(BM25)) freshly allocated,
+    // unconstructed memory as the model, but refuses with a RuntimeError to
+    // hand out a holder that was never constructed.
+    using Model = std::shared_ptr<BM25>;
     // The string overloads are registered first: an empty list converts to
     // both token kinds and must reach the string overload.
-    py::class_<BM25, std::shared_ptr<BM25>>(module, "BM25")
+    py::class_<BM25, Model>(module, "BM25")
         .def(py::init<double, double>(), py::arg("b") = 0.75, py::arg("k1") = 1.2)
-        .def("b", [](const BM25& self) { return self.b(); })
-        .def("b", [](BM25& self, double value) { self.b(value); })
-        .def("k1", [](const BM25& self) { return self.k1(); })
-        .def("k1", [](BM25& self, double value) { self.k1(value); })
-        .def("train", py::overload_cast<const StringTokens&>(&BM25::train))
-        .def("train", py::overload_cast<const IdTokens&>(&BM25::train))
-        .def("load", &BM25::load)
-        .def("dump", &BM25::dump)
+        .def("b", [](const Model& self) { return self->b(); })
+        .def("b", [](const Model& self, double value) { self->b(value); })
+        .def("k1", [](const Model& self) { return self->k1(); })
+        .def("k1", [](const Model& self, double value) { self->k1(value); })
+        .def("train", [](const Model& self, const StringTokens& tokens) { self->train(tokens); })
+        .def("train", [](const Model& self, const IdTokens& tokens) { self->train(tokens); })
+        .def("load", [](const Model& self, const std::string& text) { self->load(text); })
+        .def("dump", [](const Model& self, const std::string& path) { self->dump(path); })
         .def("encode_document",
-             py::overload_cast<const StringTokens&>(&BM25::encode_document, py::const_))
-        .def("encode_document",
-             py::overload_cast<const IdTokens&>(&BM25::encode_document, py::const_))
+             [](const Model& self, const StringTokens& tokens) {
+                 return self->encode_document(tokens);
+             })
+        .def(
+            "encode_document",
+            [](const Model& self, const IdTokens& tokens) { return self->encode_document(tokens); })
+        .def("encode_query", [](const Model& self,
+                                const StringTokens& tokens) { return self->encode_query(tokens); })
         .def("encode_query",
-             py::overload_cast<const StringTokens&>(&BM25::encode_query, py::const_))
-        .def("encode_query", py::overload_cast<const IdTokens&>(&BM25::encode_query, py::const_));
+             [](const Model& self, const IdTokens& tokens) { return self->encode_query(tokens); });
 }
 
 }  // namespace vorn::typing::text

@@ -82,15 +82,21 @@ std::shared_ptr<cppjieba::Jieba> make_jieba(const std::string& dict_path,
                                              stop_word_path);
 }
 
-std::vector<std::string> cut(const cppjieba::Jieba& jieba, const std::string& sentence) {
+// The cuts take the holder, not the segmenter: pybind11 hands a method of an
+// instance whose __init__ never ran (Jieba.__new__(Jieba)) unconstructed
+// memory as the segmenter, but refuses with a RuntimeError to hand out a
+// holder that was never constructed.
+using Segmenter = std::shared_ptr<cppjieba::Jieba>;
+
+std::vector<std::string> cut(const Segmenter& jieba, const std::string& sentence) {
     std::vector<std::string> words;
-    jieba.Cut(sentence, words, true);
+    jieba->Cut(sentence, words, true);
     return words;
 }
 
-std::vector<std::string> cut_for_search(const cppjieba::Jieba& jieba, const std::string& sentence) {
+std::vector<std::string> cut_for_search(const Segmenter& jieba, const std::string& sentence) {
     std::vector<std::string> words;
-    jieba.CutForSearch(sentence, words, true);
+    jieba->CutForSearch(sentence, words, true);
     return words;
 }
 

@@ -3,6 +3,8 @@ a clear Python exception (or the documented result), the model stays as it
 was where the table says so, and the interpreter lives on."""
 
 import os
+import subprocess
+import sys
 import tempfile
 import unittest
 
@@ -94,6 +96,40 @@ class WrongTypes(ModelCase):
         for method in (model.train, model.encode_document, model.encode_query):
             with self.subTest(method=method.__name__):
                 self.assert_refused(model, KeyError, method, Failing())
+
+
+class InstancesWithoutInit(unittest.TestCase):
+    """cls.__new__(cls) makes an instance whose __init__ never ran; pybind11
+    would hand its methods raw memory. In a child process, so that a crash
+    fails the test instead of ending the runner."""
+
+    def test_every_method_raises(self):
+        script = r"""
+import pyvornlex_data
+from pyvornlex import BM25, Jieba
+jieba = Jieba.__new__(Jieba)
+model = BM25.__new__(BM25)
+calls = [(jieba.cut, ("中国",)), (jieba.cut_for_search, ("中国",)),
+         (model.b, ()), (model.b, (0.5,)), (model.k1, ()), (model.k1, (0.5,)),
+         (model.train, (["a"],)), (model.train, ([1],)), (model.load, ("{}",)),
+         (model.dump, ("/nonexistent/model.json",)),
+         (model.encode_document, (["a"],)), (model.encode_document, ([1],)),
+         (model.encode_query, (["a"],)), (model.encode_query, ([1],))]
+for method, args in calls:
+    try:
+        method(*args)
+    except RuntimeError:
+        print("raised", flush=True)
+# A second __init__ changes nothing, a late first one makes a working model.
+model.__init__(0.5)
+model.train(["a"])
+model.__init__(0.1)
+print(model.b(), model.encode_query(["a"]))
+"""
+        completed = subprocess.run([sys.executable, "-c", script], capture_output=True,
+                                   text=True, timeout=120, check=False)
+        self.assertEqual(completed.returncode, 0, completed.stderr[-2000:])
+        self.assertEqual(completed.stdout.splitlines(), ["raised"] * 14 + ["0.5 {'a': 1.0}"])
 
 
 class SizesAndEmptiness(ModelCase):
