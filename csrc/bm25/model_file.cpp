@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -17,6 +18,15 @@ namespace vorn::typing::text {
 
 namespace {
 
+// The serializer spells such values "inf" and "nan", which no parser reads
+// back: a file holding one would lose the whole model at the next load.
+void require_finite(double value, const char* name) {
+    if (!std::isfinite(value)) {
+        throw std::invalid_argument(std::string("Failed to dump: ") + name +
+                                    " is not a finite number");
+    }
+}
+
 void require(bool ok, const char* error) {
     if (!ok) {
         throw std::runtime_error(error);
@@ -26,6 +36,9 @@ void require(bool ok, const char* error) {
 }  // namespace
 
 void BM25::dump(const std::string& path) const {
+    require_finite(_b, "b");
+    require_finite(_k1, "k1");
+    require_finite(_doc_length_average, "doc_length_average");
     // The scalars go through the serializer; the token object is left empty
     // there and its members are written straight from the table.
     JsonValue root = JsonValue::make(JsonKind::Object);

@@ -259,18 +259,30 @@ class NonFiniteNumbers(ModelCase):
         # The query side uses neither parameter.
         self.assertEqual(model.encode_query(["a"]), {"a": 1.0})
 
-    def test_their_file_does_not_load_back(self):
-        model = BM25(0.75, float("inf"))
+    def test_dump_refuses_them_and_keeps_the_earlier_file(self):
+        model = BM25(0.75, 1.2)
         model.train(["a"])
-        text = self.snapshot(model)[2].decode()
-        self.assertIn('"_k1" : inf', text)
-        loaded = BM25()
-        with self.assertRaisesRegex(RuntimeError, "^load k1 failed$"):
-            loaded.load(text)
-        self.assertEqual(loaded.encode_query(["a"]), {"a": 1.0})  # the rest was loaded
-        model.b(float("nan"))
-        with self.assertRaisesRegex(RuntimeError, "^load doc_count failed$"):
-            BM25().load(self.snapshot(model)[2].decode())
+        with tempfile.TemporaryDirectory() as directory:
+            path = os.path.join(directory, "model.json")
+            model.dump(path)
+            with open(path, "rb") as handle:
+                earlier = handle.read()
+            for field, value in (("k1", float("inf")), ("b", float("nan")),
+                                 ("b", float("-inf"))):
+                probe = BM25(0.75, 1.2)
+                probe.train(["a"])
+                getattr(probe, field)(value)
+                with self.assertRaisesRegex(
+                        ValueError, "^Failed to dump: %s is not a finite number$" % field):
+                    probe.dump(path)
+            overflowed = BM25()
+            overflowed.load('{"_b" : 0.5, "_doc_count" : 1, "_doc_length_average" : 1e400, '
+                            '"_k1" : 1.0, "_doc_token_frequency" : {"a" : 1}}')
+            with self.assertRaisesRegex(ValueError, "doc_length_average is not a finite number"):
+                overflowed.dump(path)
+            with open(path, "rb") as handle:
+                self.assertEqual(handle.read(), earlier)
+            self.assertEqual(os.listdir(directory), ["model.json"])
 
     def test_overflowing_number_in_a_file_is_infinite(self):
         model = BM25()

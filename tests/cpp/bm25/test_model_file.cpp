@@ -4,6 +4,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <stdexcept>
 
@@ -214,6 +215,17 @@ TEST_F(ModelFile, FailedDumpKeepsTheEarlierFile) {
     EXPECT_EQ(read_file(path).substr(0, 1), "{");
     EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(ModelFile, NonFiniteFieldsAreRefusedBeforeAnythingIsWritten) {
+    const auto path = directory_ / "model.json";
+    std::ofstream(path) << "earlier";
+    BM25 model(0.75, std::numeric_limits<double>::infinity());
+    EXPECT_THROW(model.dump(path.string()), std::invalid_argument);
+    model.k1(1.2);
+    model.b(std::nan(""));
+    EXPECT_THROW(model.dump(path.string()), std::invalid_argument);
+    EXPECT_EQ(read_file(path), "earlier");
 }
 
 TEST_F(ModelFile, DumpThroughASymlinkReplacesItsTarget) {
