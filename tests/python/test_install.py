@@ -30,11 +30,11 @@ model.dump(path="model.json")
 
 
 def project_version():
-    spec = importlib.util.spec_from_file_location(
+    module_location = importlib.util.spec_from_file_location(
         "pyvornlex_build.project",
         os.path.join(SOURCE_DIR, "pip_backend", "pyvornlex_build", "project.py"))
-    project = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(project)
+    project = importlib.util.module_from_spec(module_location)
+    module_location.loader.exec_module(project)
     return project.read_project(SOURCE_DIR)["version"]
 
 

@@ -246,13 +246,13 @@ class DataHelper(unittest.TestCase):
         import importlib.util
         with tempfile.TemporaryDirectory() as directory:
             source = os.path.join(os.path.dirname(pyvornlex_data.__file__), "__init__.py")
-            spec = importlib.util.spec_from_file_location(
+            location = importlib.util.spec_from_file_location(
                 "moved_data", os.path.join(directory, "__init__.py"))
             with open(source, encoding="utf-8") as src, \
-                    open(spec.origin, "w", encoding="utf-8") as dst:
+                    open(location.origin, "w", encoding="utf-8") as dst:
                 dst.write(src.read())
-            moved = importlib.util.module_from_spec(spec)
-            spec.loader.exec_module(moved)
+            moved = importlib.util.module_from_spec(location)
+            location.loader.exec_module(moved)
             self.assertEqual(moved.dict_dir(), os.path.join(directory, "dict"))
             self.assertEqual(os.path.dirname(moved.dict_paths().idf_path),
                              os.path.join(directory, "dict"))
