@@ -8,28 +8,55 @@
 #include <vector>
 
 #include "bm25/bm25.h"
+#include "bm25/token_order.h"
 #include "bm25/token_text.h"
 
 namespace vorn::typing::text {
 
 namespace {
 
-template <typename Token>
-using Weights = std::vector<std::pair<Token, double>>;
+// A distinct token with its weight, ordered as the result map orders keys.
+struct IdWeight {
+    std::int64_t token;
+    double weight;
+    bool operator<(const IdWeight& other) const { return token < other.token; }
+};
+
+// Texts carry their order prefix, so that sorting rarely compares bytes.
+struct TextWeight {
+    OrderedText key;
+    double weight;
+    std::string_view token() const { return key.text; }
+    bool operator<(const TextWeight& other) const { return key < other.key; }
+};
+
+IdWeight weighed(std::int64_t token, double weight) { return {token, weight}; }
+
+TextWeight weighed(std::string_view token, double weight) {
+    return {{order_prefix(token), token}, weight};
+}
+
+std::int64_t token_of(const IdWeight& entry) { return entry.token; }
+std::string_view token_of(const TextWeight& entry) { return entry.token(); }
 
 template <typename Token>
-void sort_by_token(Weights<Token>& weights) {
-    std::sort(weights.begin(), weights.end(),
-              [](const auto& left, const auto& right) { return left.first < right.first; });
+using Weight = decltype(weighed(std::declval<Token>(), 0.0));
+
+template <typename Token>
+using Weights = std::vector<Weight<Token>>;
+
+template <typename Entry>
+void sort_by_token(std::vector<Entry>& weights) {
+    std::sort(weights.begin(), weights.end());
 }
 
 // Builds the ordered result from weights sorted by token, so that every
 // insertion lands at the end of the map without a search.
-template <typename Vector, typename Token>
-Vector to_vector(const Weights<Token>& weights) {
+template <typename Vector, typename Entry>
+Vector to_vector(const std::vector<Entry>& sorted_weights) {
     Vector result;
-    for (const auto& [token, weight] : weights) {
-        result.emplace_hint(result.end(), typename Vector::key_type(token), weight);
+    for (const Entry& entry : sorted_weights) {
+        result.emplace_hint(result.end(), typename Vector::key_type(token_of(entry)), entry.weight);
     }
     return result;
 }
@@ -40,7 +67,7 @@ Vector weigh_counts(const Counts& counts, double normaliser) {
     weights.reserve(counts.size());
     for (const auto& entry : counts.entries()) {
         const auto tf = static_cast<double>(entry.count);
-        weights.emplace_back(entry.token, tf / (tf + normaliser));
+        weights.push_back(weighed(entry.token, tf / (tf + normaliser)));
     }
     sort_by_token(weights);
     return to_vector<Vector>(weights);
@@ -48,13 +75,13 @@ Vector weigh_counts(const Counts& counts, double normaliser) {
 
 // Scales the weights so that they add up to 1; the sum runs in ascending key
 // order so that the result does not depend on how the query was ordered.
-template <typename Token>
-void normalise(Weights<Token>& sorted_weights) {
+template <typename Entry>
+void normalise(std::vector<Entry>& sorted_weights) {
     const double sum =
         std::accumulate(sorted_weights.begin(), sorted_weights.end(), 0.0,
-                        [](double total, const auto& entry) { return total + entry.second; });
-    for (auto& entry : sorted_weights) {
-        entry.second /= sum;
+                        [](double total, const Entry& entry) { return total + entry.weight; });
+    for (Entry& entry : sorted_weights) {
+        entry.weight /= sum;
     }
 }
 
@@ -113,7 +140,7 @@ StringVector BM25::encode_query(const StringTokens& tokens) const {
     Weights<std::string_view> weights;
     weights.reserve(distinct.size());
     for (const auto& entry : distinct.entries()) {
-        weights.emplace_back(entry.token, idf(entry.token, entry.hash));
+        weights.push_back(weighed(entry.token, idf(entry.token, entry.hash)));
     }
     sort_by_token(weights);
     normalise(weights);
@@ -130,7 +157,7 @@ IdVector BM25::encode_query(const IdTokens& tokens) const {
     weights.reserve(distinct.size());
     char buffer[kMaxIdTextLength];
     for (const auto& entry : distinct.entries()) {
-        weights.emplace_back(entry.token, idf(id_text(entry.token, buffer)));
+        weights.push_back(weighed(entry.token, idf(id_text(entry.token, buffer))));
     }
     sort_by_token(weights);
     normalise(weights);

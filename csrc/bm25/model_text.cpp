@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bm25/token_key.h"
+#include "bm25/token_order.h"
 
 namespace vorn::typing::text {
 
@@ -21,24 +22,9 @@ constexpr std::string_view kKeySeparator = "\" : ";
 constexpr std::size_t kMaxCountLength = 11;  // "-2147483648"
 
 struct Member {
-    // The key's first eight bytes, big-endian and zero-padded: comparing it
-    // orders most keys without touching their bytes elsewhere in memory.
-    std::uint64_t prefix;
-    std::string_view key;
+    OrderedText key;
     std::int32_t count;
 };
-
-std::uint64_t prefix_of(std::string_view key) {
-    std::uint64_t prefix = 0;
-    const std::size_t length = std::min<std::size_t>(key.size(), 8);
-    for (std::size_t i = 0; i < 8; ++i) {
-        prefix <<= 8U;
-        if (i < length) {
-            prefix |= static_cast<unsigned char>(key[i]);
-        }
-    }
-    return prefix;
-}
 
 bool needs_escape(std::string_view token) {
     return token.find_first_of("\"\\\b\t\n\f\r") != std::string_view::npos;
@@ -47,12 +33,8 @@ bool needs_escape(std::string_view token) {
 // Keys in the order of std::string's comparison, which is the order of the
 // serializer's object.
 void sort_members(std::vector<Member>& members) {
-    std::sort(members.begin(), members.end(), [](const Member& left, const Member& right) {
-        if (left.prefix != right.prefix) {
-            return left.prefix < right.prefix;
-        }
-        return left.key < right.key;
-    });
+    std::sort(members.begin(), members.end(),
+              [](const Member& left, const Member& right) { return left.key < right.key; });
 }
 
 }  // namespace
@@ -74,7 +56,7 @@ std::string with_token_members(const std::string& document, const TokenTable& ta
         if (needs_escape(key)) {
             key = escaped.emplace_back(key_of_token(key));
         }
-        members.push_back({prefix_of(key), key, entry.count});
+        members.push_back({{order_prefix(key), key}, entry.count});
         text_size += kMemberIndent.size() + 1 + key.size() + kKeySeparator.size() +
                      kMaxCountLength + kMemberSeparator.size();
     }
@@ -93,7 +75,7 @@ std::string with_token_members(const std::string& document, const TokenTable& ta
         put(separator);
         put(kMemberIndent);
         *cursor++ = '"';
-        put(member.key);
+        put(member.key.text);
         put(kKeySeparator);
         cursor = std::to_chars(cursor, cursor + kMaxCountLength, member.count).ptr;
         separator = kMemberSeparator;
