@@ -434,7 +434,8 @@ ROWS = [
     ("encode_query/unordered",
      "(`encode_query` vs pure Python that sums and returns in any order, str tokens)", "speed",
      None, None),
-    ("dump", f"`dump` time vs `json.dumps` written to a file ({MODEL_TOKENS:,} tokens)", "time", 0.5, "max"),
+    ("dump", f"`dump` time vs `json.dumps` written to a file ({MODEL_TOKENS:,} tokens)", "time",
+     0.5, "max"),
     ("load", f"`load` time vs `json.loads` ({MODEL_TOKENS:,} tokens)", "time", 0.75, "max"),
     ("peak/dump", "(`dump` peak memory vs `json.dumps` to a file)", "size", None, None),
     ("peak/load", "(`load` peak memory vs `json.loads`)", "size", None, None),
@@ -456,7 +457,8 @@ def build_report(results, args, lines, corpus_bytes, words, distinct):
         if target is not None:
             met = ratio >= target if sense == "min" else ratio <= target
         rows.append({"key": key, "what": what, "kind": kind, "ours": ours, "theirs": theirs,
-                     "ratio": ratio, "target": target, "sense": sense, "met": met})
+                     "ratio": ratio, "target": target, "sense": sense, "met": met,
+                     "samples": results.samples[key]})
     return {
         "machine": machine(),
         "corpus": f"{lines} lines, {corpus_bytes / 1e6:.1f} MB, {words} words ({distinct} distinct)",
