@@ -55,6 +55,9 @@ def main():
     # out of the first round.
     for line in lines[:2000]:
         jieba.lcut(line)
+    # One untimed road, as the module's side runs one: the rounds then
+    # measure the work, not the first growth of the process's heap.
+    road(lines)
     print("ready", len(lines), flush=True)
     for command in sys.stdin:
         command = command.strip()

@@ -41,6 +41,8 @@ if [[ -z $corpus ]]; then
 fi
 
 status=0
+# No bytecode caches in the source tree.
+export PYTHONDONTWRITEBYTECODE=1
 PYTHONPATH="$build_dir/pyvornlex/python" "$python" "$root/bench/bench.py" \
     --jieba-bench "$build_dir/jieba_bench" --corpus "$corpus" --out "$out_dir" \
     --system-python /usr/bin/python3 --rounds "${VORN_BENCH_ROUNDS:-5}" || status=$?
