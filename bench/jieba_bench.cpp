@@ -10,11 +10,10 @@
 //   long THREADS LINES         texts of LINES corpus lines each, cut on THREADS threads
 //                              (wall time)
 
-#include <time.h>
-
 #include <chrono>
 #include <cppjieba/Jieba.hpp>
 #include <cstddef>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <memory>
