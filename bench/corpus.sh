@@ -22,7 +22,17 @@ mkdir -p "$dir/debs" "$dir/unpacked"
     if ((${#missing[@]})); then
         # Downloading as root into a directory that apt's sandbox user cannot
         # write only draws a warning.
-        apt-get download "${missing[@]}" 2>&1 | grep -v '^W: Download is performed unsandboxed' || true
+        # A machine whose package lists are missing or stale needs an update first.
+        apt-get download "${missing[@]}" 2>&1 | grep -v '^W: Download is performed unsandboxed' ||
+            true
+        for package in "${missing[@]}"; do
+            if ! compgen -G "${package}_*.deb" >/dev/null; then
+                apt-get update -qq
+                apt-get download "${missing[@]}" 2>&1 |
+                    grep -v '^W: Download is performed unsandboxed' || true
+                break
+            fi
+        done
     fi
 )
 for package in "${packages[@]}"; do
