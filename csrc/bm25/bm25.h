@@ -79,6 +79,10 @@ class BM25 {
     // Upper bound of every entry of _doc_token_frequency, so that training can
     // skip the overflow check for documents that cannot reach the limit.
     std::int32_t _frequency_bound = 0;
+    // Counting storage reused from one trained document to the next; it holds
+    // nothing between calls.
+    StringCounts _string_counts{0};
+    IdCounts _id_counts{0};
 };
 
 }  // namespace vorn::typing::text

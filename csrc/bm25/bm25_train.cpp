@@ -14,11 +14,17 @@ namespace {
 constexpr std::int32_t kMaxCount = std::numeric_limits<std::int32_t>::max();
 
 template <typename Counts, typename Tokens>
-Counts count(const Tokens& tokens) {
-    Counts counts(tokens.size());
+void count_into(Counts& counts, const Tokens& tokens) {
+    counts.reset(tokens.size());
     for (const auto& token : tokens) {
         counts.add(token);
     }
+}
+
+template <typename Counts, typename Tokens>
+Counts count(const Tokens& tokens) {
+    Counts counts(0);
+    count_into(counts, tokens);
     return counts;
 }
 
@@ -51,14 +57,16 @@ void BM25::train(const StringTokens& tokens_vec) {
     if (tokens_vec.empty()) {
         throw std::runtime_error("trainning tokens_vec should not be empty");
     }
-    merge_document(count_tokens(tokens_vec), tokens_vec.size());
+    count_into(_string_counts, tokens_vec);
+    merge_document(_string_counts, tokens_vec.size());
 }
 
 void BM25::train(const IdTokens& tokens_vec) {
     if (tokens_vec.empty()) {
         throw std::runtime_error("trainning tokens_vec should not be empty");
     }
-    merge_document(count_tokens(tokens_vec), tokens_vec.size());
+    count_into(_id_counts, tokens_vec);
+    merge_document(_id_counts, tokens_vec.size());
 }
 
 template <typename Counts>

@@ -3,6 +3,7 @@
 // small open-addressing hash map sized for the document, which keeps each
 // token's hash so that merging into the model's table hashes nothing twice.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -65,7 +66,12 @@ class TokenCounts {
     };
 
     // Room for `expected` distinct tokens without growing.
-    explicit TokenCounts(std::size_t expected) {
+    explicit TokenCounts(std::size_t expected) { reset(expected); }
+
+    // Forgets every token and makes room for `expected` distinct ones,
+    // keeping the storage when it fits: training counts one document after
+    // another, and reuse spares two allocations a document.
+    void reset(std::size_t expected) {
         if (expected > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
             throw std::overflow_error("BM25 document holds more than 2147483647 tokens");
         }
@@ -73,7 +79,14 @@ class TokenCounts {
         while (capacity < expected * 2) {
             capacity *= 2;
         }
-        slots_.assign(capacity, 0);
+        // A much larger table than needed would cost its whole size to clear.
+        if (capacity == slots_.size() ||
+            (capacity < slots_.size() && capacity * 8 > slots_.size())) {
+            std::fill(slots_.begin(), slots_.end(), 0);
+        } else {
+            slots_.assign(capacity, 0);
+        }
+        entries_.clear();
         entries_.reserve(expected);
     }
 

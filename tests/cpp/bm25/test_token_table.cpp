@@ -61,5 +61,21 @@ TEST(TokenCounts, CountsBeyondTheExpectedSize) {
     EXPECT_EQ(counts.entries().front().token, 0);  // order of first occurrence
 }
 
+TEST(TokenCounts, ResetForgetsEverythingWhetherStorageIsKeptOrNot) {
+    TokenCounts<std::int64_t> counts(1000);
+    for (std::int64_t i = 0; i < 1000; ++i) {
+        counts.add(i);
+    }
+    for (const std::size_t expected : {std::size_t{900}, std::size_t{3}, std::size_t{5000}}) {
+        counts.reset(expected);
+        EXPECT_EQ(counts.size(), 0u);
+        EXPECT_EQ(counts.count(7), 0);
+        counts.add(7);
+        counts.add(7);
+        EXPECT_EQ(counts.count(7), 2);
+        EXPECT_EQ(counts.size(), 1u);
+    }
+}
+
 }  // namespace
 }  // namespace vorn::typing::text
