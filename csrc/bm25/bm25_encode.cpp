@@ -85,6 +85,20 @@ void normalise(std::vector<Entry>& sorted_weights) {
     }
 }
 
+// Query weights: the IDF of each distinct token, scaled to add up to 1 in
+// ascending key order.
+template <typename Vector, typename Counts, typename Idf>
+Vector weigh_query(const Counts& distinct, Idf idf_of) {
+    Weights<decltype(Counts::Entry::token)> weights;
+    weights.reserve(distinct.size());
+    for (const auto& entry : distinct.entries()) {
+        weights.push_back(weighed(entry.token, idf_of(entry)));
+    }
+    sort_by_token(weights);
+    normalise(weights);
+    return to_vector<Vector>(weights);
+}
+
 }  // namespace
 
 void BM25::require_initialized() const {
@@ -136,15 +150,9 @@ StringVector BM25::encode_query(const StringTokens& tokens) const {
         return {};
     }
     require_initialized();
-    const StringCounts distinct = count_tokens(tokens);
-    Weights<std::string_view> weights;
-    weights.reserve(distinct.size());
-    for (const auto& entry : distinct.entries()) {
-        weights.push_back(weighed(entry.token, idf(entry.token, entry.hash)));
-    }
-    sort_by_token(weights);
-    normalise(weights);
-    return to_vector<StringVector>(weights);
+    return weigh_query<StringVector>(
+        count_tokens(tokens),
+        [this](const StringCounts::Entry& entry) { return idf(entry.token, entry.hash); });
 }
 
 IdVector BM25::encode_query(const IdTokens& tokens) const {
@@ -152,16 +160,11 @@ IdVector BM25::encode_query(const IdTokens& tokens) const {
         return {};
     }
     require_initialized();
-    const IdCounts distinct = count_tokens(tokens);
-    Weights<std::int64_t> weights;
-    weights.reserve(distinct.size());
     char buffer[kMaxIdTextLength];
-    for (const auto& entry : distinct.entries()) {
-        weights.push_back(weighed(entry.token, idf(id_text(entry.token, buffer))));
-    }
-    sort_by_token(weights);
-    normalise(weights);
-    return to_vector<IdVector>(weights);
+    return weigh_query<IdVector>(count_tokens(tokens),
+                                 [this, &buffer](const IdCounts::Entry& entry) {
+                                     return idf(id_text(entry.token, buffer));
+                                 });
 }
 
 }  // namespace vorn::typing::text
