@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <numeric>
 #include <stdexcept>
 #include <utility>
@@ -91,9 +92,9 @@ template <typename Vector, typename Counts, typename Idf>
 Vector weigh_query(const Counts& distinct, Idf idf_of) {
     Weights<decltype(Counts::Entry::token)> weights;
     weights.reserve(distinct.size());
-    for (const auto& entry : distinct.entries()) {
-        weights.push_back(weighed(entry.token, idf_of(entry)));
-    }
+    std::transform(distinct.entries().begin(), distinct.entries().end(),
+                   std::back_inserter(weights),
+                   [&idf_of](const auto& entry) { return weighed(entry.token, idf_of(entry)); });
     sort_by_token(weights);
     normalise(weights);
     return to_vector<Vector>(weights);

@@ -81,16 +81,16 @@ void BM25::merge_document(const Counts& counts, std::size_t length) {
     const auto headroom = static_cast<std::size_t>(kMaxCount - _frequency_bound);
     if (length > headroom) {
         for (const auto& entry : counts.entries()) {
-            const auto [text, hash] = table_key(entry, buffer);
-            const std::int32_t* current = _doc_token_frequency.find(text, hash);
+            const TableKey key = table_key(entry, buffer);
+            const std::int32_t* current = _doc_token_frequency.find(key.text, key.hash);
             if (current != nullptr && *current > kMaxCount - entry.count) {
                 throw std::overflow_error("BM25 token frequency would exceed 2147483647");
             }
         }
     }
     for (const auto& entry : counts.entries()) {
-        const auto [text, hash] = table_key(entry, buffer);
-        std::int32_t& frequency = _doc_token_frequency.at_or_insert(text, hash);
+        const TableKey key = table_key(entry, buffer);
+        std::int32_t& frequency = _doc_token_frequency.at_or_insert(key.text, key.hash);
         frequency += entry.count;
         _frequency_bound = std::max(_frequency_bound, frequency);
     }

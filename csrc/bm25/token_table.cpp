@@ -8,7 +8,7 @@ namespace vorn::typing::text {
 
 namespace {
 
-constexpr std::size_t kBlockSize = 64 * 1024;
+constexpr std::size_t kBlockSize = std::size_t{64} * 1024;
 constexpr std::size_t kMinCapacity = 16;
 
 std::uint64_t tag_of(std::uint64_t hash) { return hash >> 32U; }
