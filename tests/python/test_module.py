@@ -40,9 +40,9 @@ class ModuleSurface(unittest.TestCase):
         script = (
             "import importlib.machinery, importlib.util, sys\n"
             "loader = importlib.machinery.ExtensionFileLoader('pyvornlex', sys.argv[1])\n"
-            "spec = importlib.util.spec_from_file_location('pyvornlex', sys.argv[1], loader=loader)\n"
+            "location = importlib.util.spec_from_file_location('pyvornlex', sys.argv[1], loader=loader)\n"
             "try:\n"
-            "    importlib.util.module_from_spec(spec)\n"
+            "    importlib.util.module_from_spec(location)\n"
             "except ImportError as error:\n"
             "    print(str(error)); print(sys.version)\n"
             "else:\n"
