@@ -10,6 +10,7 @@
 
 #include "bm25/token_key.h"
 #include "bm25/token_order.h"
+#include "json/escape.h"
 
 namespace vorn::typing::text {
 
@@ -25,10 +26,6 @@ struct Member {
     OrderedText key;
     std::int32_t count;
 };
-
-bool needs_escape(std::string_view token) {
-    return token.find_first_of("\"\\\b\t\n\f\r") != std::string_view::npos;
-}
 
 // Keys in the order of std::string's comparison, which is the order of the
 // serializer's object.

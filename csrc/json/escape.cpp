@@ -1,29 +1,36 @@
 #include "json/escape.h"
 
+#include <array>
+#include <utility>
+
 namespace vorn::typing::text {
 
 namespace {
 
+// Each escaped byte with the letter that follows the backslash for it; both
+// directions read this one table so that they cannot drift apart.
+constexpr std::array<std::pair<char, char>, 7> kEscapes{
+    {{'"', '"'}, {'\\', '\\'}, {'\b', 'b'}, {'\t', 't'}, {'\n', 'n'}, {'\f', 'f'}, {'\r', 'r'}}};
+
 // The letter that follows the backslash, or 0 for a byte that passes unchanged.
 char escape_letter(char byte) {
-    switch (byte) {
-        case '"':
-            return '"';
-        case '\\':
-            return '\\';
-        case '\b':
-            return 'b';
-        case '\t':
-            return 't';
-        case '\n':
-            return 'n';
-        case '\f':
-            return 'f';
-        case '\r':
-            return 'r';
-        default:
-            return '\0';
+    for (const auto& [raw, letter] : kEscapes) {
+        if (raw == byte) {
+            return letter;
+        }
     }
+    return '\0';
+}
+
+// The byte that a backslash and `letter` stand for, or 0 when it is no escape
+// of ours.
+char escaped_byte(char letter) {
+    for (const auto& [raw, escape] : kEscapes) {
+        if (escape == letter) {
+            return raw;
+        }
+    }
+    return '\0';
 }
 
 }  // namespace
@@ -41,6 +48,27 @@ std::string escape_string(const std::string& raw) {
         }
     }
     return escaped;
+}
+
+bool needs_escape(std::string_view raw) {
+    return raw.find_first_of("\"\\\b\t\n\f\r") != std::string_view::npos;
+}
+
+std::string unescape_string(std::string_view escaped) {
+    std::string raw;
+    raw.reserve(escaped.size());
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+        const char byte = escaped[i];
+        if (byte == '\\' && i + 1 < escaped.size()) {
+            if (const char original = escaped_byte(escaped[i + 1]); original != '\0') {
+                raw.push_back(original);
+                ++i;
+                continue;
+            }
+        }
+        raw.push_back(byte);
+    }
+    return raw;
 }
 
 }  // namespace vorn::typing::text

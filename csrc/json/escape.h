@@ -3,11 +3,19 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace vorn::typing::text {
 
 // Every other byte, other control characters and UTF-8 included, is copied as
 // it is; "\u" escapes are never produced.
 std::string escape_string(const std::string& raw);
+
+// Whether escape_string would change the text.
+bool needs_escape(std::string_view raw);
+
+// The inverse of escape_string: undoes exactly its seven escapes and keeps
+// any other backslash sequence as it stands.
+std::string unescape_string(std::string_view escaped);
 
 }  // namespace vorn::typing::text
