@@ -20,6 +20,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import jieba  # noqa: E402
 
 from pure_bm25 import PureBM25  # noqa: E402
+from worker_loop import read_corpus, serve  # noqa: E402
 
 
 def lcut_all(lines):
@@ -48,8 +49,7 @@ def road(lines):
 
 def main():
     jieba.setLogLevel(logging.WARNING)
-    with open(sys.argv[1], encoding="utf-8") as handle:
-        lines = [line for line in handle.read().split("\n") if line]
+    lines = read_corpus(sys.argv[1])
     jieba.initialize()
     # The first cuts compile regular expressions and fill caches: keep them
     # out of the first round.
@@ -58,20 +58,7 @@ def main():
     # One untimed road, as the module's side runs one: the rounds then
     # measure the work, not the first growth of the process's heap.
     road(lines)
-    print("ready", len(lines), flush=True)
-    for command in sys.stdin:
-        command = command.strip()
-        if command == "lcut":
-            seconds, words = lcut_all(lines)
-        elif command == "road":
-            seconds, words = road(lines)
-        elif command == "quit":
-            break
-        else:
-            print("unknown command " + command, file=sys.stderr, flush=True)
-            return 1
-        print(seconds, words, flush=True)
-    return 0
+    return serve(lines, {"lcut": lambda: lcut_all(lines), "road": lambda: road(lines)})
 
 
 if __name__ == "__main__":

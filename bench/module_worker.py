@@ -14,6 +14,7 @@ import time
 
 from pyvornlex import BM25, Jieba
 from pyvornlex_data import dict_paths
+from worker_loop import read_corpus, serve
 
 
 def road(jieba, lines):
@@ -34,24 +35,12 @@ def road(jieba, lines):
 
 
 def main():
-    with open(sys.argv[1], encoding="utf-8") as handle:
-        lines = [line for line in handle.read().split("\n") if line]
+    lines = read_corpus(sys.argv[1])
     jieba = Jieba(*dict_paths())
     # One untimed road, as the other side runs one: the rounds then measure
     # the work, not the first growth of the process's heap.
     road(jieba, lines)
-    print("ready", len(lines), flush=True)
-    for command in sys.stdin:
-        command = command.strip()
-        if command == "road":
-            seconds, words = road(jieba, lines)
-        elif command == "quit":
-            break
-        else:
-            print("unknown command " + command, file=sys.stderr, flush=True)
-            return 1
-        print(seconds, words, flush=True)
-    return 0
+    return serve(lines, {"road": lambda: road(jieba, lines)})
 
 
 if __name__ == "__main__":
