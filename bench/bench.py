@@ -5,9 +5,9 @@ Usage (bench/run.sh passes all of these):
   bench.py --jieba-bench EXE --corpus FILE --out DIR --system-python PY [--rounds N]
 
 The module under test is the pyvornlex on PYTHONPATH. Each comparison runs
-both of its sides back to back in every round, the side that goes first
-alternating, and reports the median of the rounds. Results are discarded
-inside timed loops, as a caller that feeds them on would.
+both of its sides back to back in every round, on the same core, the side
+that goes first alternating, and reports the median of the rounds. Results
+are discarded inside timed loops, as a caller that feeds them on would.
 """
 
 import argparse
@@ -109,6 +109,31 @@ def train_all(model, documents, train):
 def encode_all(encode, documents):
     for tokens in documents:
         encode(tokens)
+
+
+class Cores:
+    """Where the measuring processes run. The single-thread comparisons run both
+    sides on one core: on a virtual machine each core's speed follows the
+    host's load (one core can run 1.7 times slower than the other for minutes),
+    and two sides timed on different cores would compare the cores. Worker
+    processes inherit the core from this process; the thread rows spread over
+    every core for the time they run."""
+
+    def __init__(self):
+        self.every = os.sched_getaffinity(0)
+        self.one = {min(self.every)}
+
+    def pin(self):
+        os.sched_setaffinity(0, self.one)
+
+    def spread(self, pid, function):
+        """Runs function with the process `pid` (0: this thread) and the threads
+        it starts meanwhile free to use every core."""
+        os.sched_setaffinity(pid, self.every)
+        try:
+            return function()
+        finally:
+            os.sched_setaffinity(pid, self.one)
 
 
 # --- checks: both sides must compute the same thing before they are timed ------
@@ -288,6 +313,8 @@ def main():
     corpus_bytes = sum(len(line.encode()) for line in lines)
     log(f"corpus: {len(lines)} lines, {corpus_bytes / 1e6:.1f} MB")
 
+    cores = Cores()
+    cores.pin()
     jieba = Jieba(*dict_paths())
     library = Worker([args.jieba_bench, "serve", dict_dir(), args.corpus])
     python_jieba = Worker([args.system_python, os.path.join(HERE, "jieba_py_worker.py"),
@@ -345,11 +372,15 @@ def main():
              lambda: library.ask("cut_for_search")[0], number)
         both(results, "cut/python-jieba", lambda: timed(lambda: cut_all(jieba.cut, lines)),
              lambda: python_jieba.ask("lcut")[0], number)
-        both(results, "threads", lambda: timed_wall(lambda: cut_threads(jieba, texts, 2)),
-             lambda: timed_wall(lambda: cut_threads(jieba, texts, 1)), number)
+        both(results, "threads",
+             lambda: cores.spread(0, lambda: timed_wall(lambda: cut_threads(jieba, texts, 2))),
+             lambda: cores.spread(0, lambda: timed_wall(lambda: cut_threads(jieba, texts, 1))),
+             number)
+        library_pid = library.process.pid
         both(results, "threads/library",
-             lambda: library.ask(f"long 2 {LONG_TEXT_LINES}")[0],
-             lambda: library.ask(f"long 1 {LONG_TEXT_LINES}")[0], number)
+             lambda: cores.spread(library_pid, lambda: library.ask(f"long 2 {LONG_TEXT_LINES}")[0]),
+             lambda: cores.spread(library_pid, lambda: library.ask(f"long 1 {LONG_TEXT_LINES}")[0]),
+             number)
         results.add("construct", *fresh_construction(args.jieba_bench, number))
 
         for kind, docs in (("str", documents), ("int", id_documents)):
