@@ -5,6 +5,7 @@
 #include <iterator>
 #include <numeric>
 #include <stdexcept>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -57,7 +58,9 @@ template <typename Vector, typename Entry>
 Vector to_vector(const std::vector<Entry>& sorted_weights) {
     Vector result;
     for (const Entry& entry : sorted_weights) {
-        result.emplace_hint(result.end(), typename Vector::key_type(token_of(entry)), entry.weight);
+        result.emplace_hint(result.end(), std::piecewise_construct,
+                            std::forward_as_tuple(token_of(entry)),
+                            std::forward_as_tuple(entry.weight));
     }
     return result;
 }
