@@ -65,16 +65,34 @@ Vector to_vector(const std::vector<Entry>& sorted_weights) {
     return result;
 }
 
-template <typename Vector, typename Counts>
-Vector weigh_counts(const Counts& counts, double normaliser) {
-    Weights<decltype(Counts::Entry::token)> weights;
-    weights.reserve(counts.size());
-    for (const auto& entry : counts.entries()) {
-        const auto tf = static_cast<double>(entry.count);
-        weights.push_back(weighed(entry.token, tf / (tf + normaliser)));
+OrderedText order_key(std::string_view token) { return {order_prefix(token), token}; }
+std::int64_t order_key(std::int64_t token) { return token; }
+
+std::string_view key_token(const OrderedText& key) { return key.text; }
+std::int64_t key_token(std::int64_t key) { return key; }
+
+// Sorting a document's tokens brings the occurrences of each distinct token
+// together, in the order of the result: each run gives one entry and its
+// length is the token's frequency, with no hash table and no second sort.
+template <typename Vector, typename Tokens>
+Vector weigh_document(const Tokens& tokens, double normaliser) {
+    using Key = decltype(order_key(tokens.front()));
+    std::vector<Key> keys;
+    keys.reserve(tokens.size());
+    std::transform(tokens.begin(), tokens.end(), std::back_inserter(keys),
+                   [](const auto& token) { return order_key(token); });
+    std::sort(keys.begin(), keys.end());
+    Vector result;
+    for (auto run = keys.begin(); run != keys.end();) {
+        const auto end =
+            std::find_if(run + 1, keys.end(), [&run](const Key& key) { return !(key == *run); });
+        const auto tf = static_cast<double>(end - run);
+        result.emplace_hint(result.end(), std::piecewise_construct,
+                            std::forward_as_tuple(key_token(*run)),
+                            std::forward_as_tuple(tf / (tf + normaliser)));
+        run = end;
     }
-    sort_by_token(weights);
-    return to_vector<Vector>(weights);
+    return result;
 }
 
 // Scales the weights so that they add up to 1; the sum runs in ascending key
@@ -135,7 +153,7 @@ StringVector BM25::encode_document(const StringTokens& tokens) const {
         return {};
     }
     require_initialized();
-    return weigh_counts<StringVector>(count_tokens(tokens), length_normaliser(tokens.size()));
+    return weigh_document<StringVector>(tokens, length_normaliser(tokens.size()));
 }
 
 IdVector BM25::encode_document(const IdTokens& tokens) const {
@@ -143,7 +161,7 @@ IdVector BM25::encode_document(const IdTokens& tokens) const {
         return {};
     }
     require_initialized();
-    return weigh_counts<IdVector>(count_tokens(tokens), length_normaliser(tokens.size()));
+    return weigh_document<IdVector>(tokens, length_normaliser(tokens.size()));
 }
 
 // A repeated token keeps the weight of its first occurrence, and the IDF of a

@@ -26,11 +26,23 @@ struct OrderedText {
     std::string_view text;
 };
 
+// On equal prefixes a text of at most eight bytes is the beginning of the
+// other (the rest of its prefix is padding), so the shorter sorts first;
+// longer texts can only differ past their first eight bytes. Either way equal
+// tokens, which documents repeat, compare without a call into memcmp.
 inline bool operator<(const OrderedText& left, const OrderedText& right) {
     if (left.prefix != right.prefix) {
         return left.prefix < right.prefix;
     }
-    return left.text < right.text;
+    if (left.text.size() <= 8 || right.text.size() <= 8) {
+        return left.text.size() < right.text.size();
+    }
+    return left.text.substr(8) < right.text.substr(8);
+}
+
+inline bool operator==(const OrderedText& left, const OrderedText& right) {
+    return left.prefix == right.prefix && left.text.size() == right.text.size() &&
+           (left.text.size() <= 8 || left.text.substr(8) == right.text.substr(8));
 }
 
 }  // namespace vorn::typing::text

@@ -1,5 +1,5 @@
 // Sorting by order prefix must give exactly std::string's order, which the
-// result maps and the model file use.
+// result maps and the model file use, and equality must be std::string's.
 
 #include <gtest/gtest.h>
 
@@ -35,6 +35,8 @@ TEST(TokenOrder, AgreesWithStringComparison) {
     for (const std::string& left : texts) {
         for (const std::string& right : texts) {
             ASSERT_EQ(ordered(left) < ordered(right), left < right)
+                << testing::PrintToString(left) << " vs " << testing::PrintToString(right);
+            ASSERT_EQ(ordered(left) == ordered(right), left == right)
                 << testing::PrintToString(left) << " vs " << testing::PrintToString(right);
         }
     }
