@@ -2,7 +2,10 @@
 
 #include <cmath>
 #include <limits>
+#include <map>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "bm25/bm25.h"
 #include "test_access.h"
@@ -32,6 +35,35 @@ TEST(EncodeDocument, FollowsParametersAsTheyStandAtTheCall) {
     model.b(0.0);
     model.k1(2.0);
     EXPECT_EQ(model.encode_document(IdTokens{9}), (IdVector{{9, 1.0 / 3.0}}));
+}
+
+// Frequencies and key order must not depend on a document's length or on
+// how its tokens share their first eight bytes.
+TEST(EncodeDocument, CountsEveryTokenOfLongDocuments) {
+    const BM25 model = trained_model();
+    const std::vector<std::string> pool{"",
+                                        std::string("ab\0", 3),
+                                        "ab",
+                                        "abcdefgh",
+                                        "abcdefghi",
+                                        "abcdefgha",
+                                        "abcdefgh\xff",
+                                        "\xe4\xb8\xad\xe6\x96\x87",
+                                        "b"};
+    for (const std::size_t length : {1, 7, 340, 341, 342, 5000}) {
+        StringTokens tokens;
+        std::map<std::string, int> counts;
+        for (std::size_t i = 0; i < length; ++i) {
+            tokens.push_back(pool[(i * 7 + i / 3) % pool.size()]);
+            ++counts[tokens.back()];
+        }
+        const double k = ((static_cast<double>(length) / 2.5) * 0.75 + (1.0 - 0.75)) * 1.2;
+        StringVector expected;
+        for (const auto& [token, count] : counts) {
+            expected[token] = count / (count + k);
+        }
+        EXPECT_EQ(model.encode_document(tokens), expected) << length << " tokens";
+    }
 }
 
 TEST(EncodeQuery, ScalesIdfToSumOne) {
