@@ -1,11 +1,8 @@
 // Document and query encoding of the BM25 model.
 
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <cstddef>
 #include <iterator>
-#include <memory_resource>
 #include <numeric>
 #include <stdexcept>
 #include <tuple>
@@ -68,8 +65,6 @@ Vector to_vector(const std::vector<Entry>& sorted_weights) {
     return result;
 }
 
-constexpr std::size_t kStackKeyBytes = 8192;
-
 OrderedText order_key(std::string_view token) { return {order_prefix(token), token}; }
 std::int64_t order_key(std::int64_t token) { return token; }
 
@@ -82,12 +77,7 @@ std::int64_t key_token(std::int64_t key) { return key; }
 template <typename Vector, typename Tokens>
 Vector weigh_document(const Tokens& tokens, double normaliser) {
     using Key = decltype(order_key(tokens.front()));
-    // Most documents' keys fit on the stack. A heap block that large would
-    // also make the allocator merge its free small blocks, which the result
-    // map's nodes are then taken from the slow way.
-    std::array<std::byte, kStackKeyBytes> stack;
-    std::pmr::monotonic_buffer_resource arena(stack.data(), stack.size());
-    std::pmr::vector<Key> keys(&arena);
+    std::vector<Key> keys;
     keys.reserve(tokens.size());
     std::transform(tokens.begin(), tokens.end(), std::back_inserter(keys),
                    [](const auto& token) { return order_key(token); });
