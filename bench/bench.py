@@ -362,6 +362,13 @@ def main():
     encode_all(warm.encode_document, documents[:2000])
     encode_all(warm.encode_query, documents[:2000])
 
+    def module_threads(count):
+        return cores.spread(0, lambda: timed_wall(lambda: cut_threads(jieba, texts, count)))
+
+    def library_threads(count):
+        return cores.spread(library.process.pid,
+                            lambda: library.ask(f"long {count} {LONG_TEXT_LINES}")[0])
+
     results = Results()
     for number in range(args.rounds):
         log(f"round {number + 1} of {args.rounds}")
@@ -372,14 +379,8 @@ def main():
              lambda: library.ask("cut_for_search")[0], number)
         both(results, "cut/python-jieba", lambda: timed(lambda: cut_all(jieba.cut, lines)),
              lambda: python_jieba.ask("lcut")[0], number)
-        both(results, "threads",
-             lambda: cores.spread(0, lambda: timed_wall(lambda: cut_threads(jieba, texts, 2))),
-             lambda: cores.spread(0, lambda: timed_wall(lambda: cut_threads(jieba, texts, 1))),
-             number)
-        library_pid = library.process.pid
-        both(results, "threads/library",
-             lambda: cores.spread(library_pid, lambda: library.ask(f"long 2 {LONG_TEXT_LINES}")[0]),
-             lambda: cores.spread(library_pid, lambda: library.ask(f"long 1 {LONG_TEXT_LINES}")[0]),
+        both(results, "threads", lambda: module_threads(2), lambda: module_threads(1), number)
+        both(results, "threads/library", lambda: library_threads(2), lambda: library_threads(1),
              number)
         results.add("construct", *fresh_construction(args.jieba_bench, number))
 
