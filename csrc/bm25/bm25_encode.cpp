@@ -52,15 +52,19 @@ void sort_by_token(std::vector<Entry>& weights) {
     std::sort(weights.begin(), weights.end());
 }
 
-// Builds the ordered result from weights sorted by token, so that every
-// insertion lands at the end of the map without a search.
+// Adds an entry to a result whose keys arrive in ascending order, so that
+// every insertion lands at the end of the map without a search.
+template <typename Vector, typename Token>
+void append(Vector& result, Token token, double weight) {
+    result.emplace_hint(result.end(), std::piecewise_construct, std::forward_as_tuple(token),
+                        std::forward_as_tuple(weight));
+}
+
 template <typename Vector, typename Entry>
 Vector to_vector(const std::vector<Entry>& sorted_weights) {
     Vector result;
     for (const Entry& entry : sorted_weights) {
-        result.emplace_hint(result.end(), std::piecewise_construct,
-                            std::forward_as_tuple(token_of(entry)),
-                            std::forward_as_tuple(entry.weight));
+        append(result, token_of(entry), entry.weight);
     }
     return result;
 }
@@ -87,9 +91,7 @@ Vector weigh_document(const Tokens& tokens, double normaliser) {
         const auto end =
             std::find_if(run + 1, keys.end(), [&run](const Key& key) { return !(key == *run); });
         const auto tf = static_cast<double>(end - run);
-        result.emplace_hint(result.end(), std::piecewise_construct,
-                            std::forward_as_tuple(key_token(*run)),
-                            std::forward_as_tuple(tf / (tf + normaliser)));
+        append(result, key_token(*run), tf / (tf + normaliser));
         run = end;
     }
     return result;
