@@ -56,6 +56,17 @@ inline std::uint64_t hash_token(std::int64_t token) {
     return mix_bits(static_cast<std::uint64_t>(token));
 }
 
+// Whether two tokens with equal hashes are the same token. hash_token is
+// one-to-one on the tokens of one size up to eight bytes (each byte reaches
+// the mixed word, and the mix is invertible), so only longer tokens need
+// their bytes compared.
+inline bool same_hashed(std::string_view left, std::string_view right) {
+    return left.size() == right.size() &&
+           (left.size() <= 8 || std::memcmp(left.data(), right.data(), left.size()) == 0);
+}
+
+inline bool same_hashed(std::int64_t left, std::int64_t right) { return left == right; }
+
 template <typename Token>
 class TokenCounts {
   public:
@@ -101,12 +112,12 @@ class TokenCounts {
                     add_new(token, hash);
                     return;
                 }
-                entries_.push_back({token, hash, 1});
+                append(token, hash);
                 slots_[slot] = static_cast<std::uint32_t>(entries_.size());
                 return;
             }
             Entry& entry = entries_[index - 1];
-            if (entry.hash == hash && entry.token == token) {
+            if (entry.hash == hash && same_hashed(entry.token, token)) {
                 ++entry.count;
                 return;
             }
@@ -123,7 +134,7 @@ class TokenCounts {
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t slot = hash & mask; slots_[slot] != 0; slot = (slot + 1) & mask) {
             const Entry& entry = entries_[slots_[slot] - 1];
-            if (entry.hash == hash && entry.token == token) {
+            if (entry.hash == hash && same_hashed(entry.token, token)) {
                 return entry.count;
             }
         }
@@ -131,8 +142,18 @@ class TokenCounts {
     }
 
   private:
+    // Fills the fields one by one: from a braced entry GCC stores the token's
+    // two words on the stack and reloads them as one vector, which stalls the
+    // store forwarding on every new token.
+    void append(Token token, std::uint64_t hash) {
+        Entry& entry = entries_.emplace_back();
+        entry.token = token;
+        entry.hash = hash;
+        entry.count = 1;
+    }
+
     void add_new(Token token, std::uint64_t hash) {
-        entries_.push_back({token, hash, 1});
+        append(token, hash);
         place(entries_.size(), hash);
     }
 

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "bm25/token_counts.h"
 #include "bm25/token_table.h"
@@ -41,7 +43,8 @@ TEST(TokenTable, CopiesAreIndependentAndMovedFromTablesStayUsable) {
     EXPECT_EQ(table.find("b"), nullptr);
 
     TokenTable moved(std::move(copy));
-    copy["c"] = 5;  // NOLINT(bugprone-use-after-move): reuse after a move is allowed
+    // Reuse after a move is allowed.
+    copy["c"] = 5;  // NOLINT(bugprone-use-after-move,clang-analyzer-cplusplus.Move)
     moved["d"] = 6;
     EXPECT_EQ(copy.size(), 1u);
     EXPECT_EQ(moved.size(), 3u);
@@ -59,6 +62,38 @@ TEST(TokenCounts, CountsBeyondTheExpectedSize) {
     EXPECT_EQ(counts.count(42), 10);
     EXPECT_EQ(counts.count(100), 0);
     EXPECT_EQ(counts.entries().front().token, 0);  // order of first occurrence
+}
+
+// Short tokens are told apart by hash and size alone, so every token of up to
+// nine bytes over NUL, a letter and a high byte (padding look-alikes and the
+// first size whose bytes are compared) must still be counted on its own.
+TEST(TokenCounts, ShortTokensDifferingOnlyInSizeOrPaddingStayApart) {
+    std::vector<std::string> tokens{""};
+    for (std::size_t begin = 0; tokens.back().size() < 9;) {
+        const std::size_t end = tokens.size();
+        for (std::size_t i = begin; i < end; ++i) {
+            for (const char byte : {'\0', 'a', '\xff'}) {
+                tokens.push_back(tokens[i] + byte);
+            }
+        }
+        begin = end;
+    }
+    std::vector<std::string> document;
+    std::map<std::string, std::int32_t> expected;
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        for (std::size_t copy = 0; copy <= i % 3; ++copy) {
+            document.push_back(tokens[i]);
+            ++expected[tokens[i]];
+        }
+    }
+    TokenCounts<std::string_view> counts(0);
+    for (const std::string& token : document) {
+        counts.add(token);
+    }
+    ASSERT_EQ(counts.size(), expected.size());
+    for (const auto& [token, count] : expected) {
+        EXPECT_EQ(counts.count(token), count) << token.size();
+    }
 }
 
 TEST(TokenCounts, ResetForgetsEverythingWhetherStorageIsKeptOrNot) {
