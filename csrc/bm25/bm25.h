@@ -65,6 +65,11 @@ class BM25 {
 
     template <typename Counts>
     void merge_document(const Counts& counts, std::size_t length);
+    // Starts loading the table slots of every counted token, so that their
+    // lookups wait for memory together rather than one after another. An id
+    // is hashed by its text, which is not known before the lookup itself.
+    void prefetch_slots(const StringCounts& counts) const;
+    static void prefetch_slots(const IdCounts&) {}
     void require_initialized() const;
     double length_normaliser(std::size_t length) const;
     double idf(std::string_view token_text, std::uint64_t hash) const;

@@ -174,9 +174,11 @@ StringVector BM25::encode_query(const StringTokens& tokens) const {
         return {};
     }
     require_initialized();
-    return weigh_query<StringVector>(
-        count_tokens(tokens),
-        [this](const StringCounts::Entry& entry) { return idf(entry.token, entry.hash); });
+    const StringCounts distinct = count_tokens(tokens);
+    prefetch_slots(distinct);
+    return weigh_query<StringVector>(distinct, [this](const StringCounts::Entry& entry) {
+        return idf(entry.token, entry.hash);
+    });
 }
 
 IdVector BM25::encode_query(const IdTokens& tokens) const {

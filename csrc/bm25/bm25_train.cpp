@@ -69,6 +69,12 @@ void BM25::train(const IdTokens& tokens_vec) {
     merge_document(_id_counts, tokens_vec.size());
 }
 
+void BM25::prefetch_slots(const StringCounts& counts) const {
+    for (const auto& entry : counts.entries()) {
+        _doc_token_frequency.prefetch(entry.hash);
+    }
+}
+
 template <typename Counts>
 void BM25::merge_document(const Counts& counts, std::size_t length) {
     if (_doc_count == kMaxCount) {
@@ -88,6 +94,7 @@ void BM25::merge_document(const Counts& counts, std::size_t length) {
             }
         }
     }
+    prefetch_slots(counts);
     for (const auto& entry : counts.entries()) {
         const TableKey key = table_key(entry, buffer);
         std::int32_t& frequency = _doc_token_frequency.at_or_insert(key.text, key.hash);

@@ -41,6 +41,13 @@ class TokenTable {
         return at_or_insert(token, hash_token(token));
     }
 
+    // Starts loading the slot where a lookup of `hash` begins.
+    void prefetch(std::uint64_t hash) const {
+        if (!slots_.empty()) {
+            __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
+        }
+    }
+
     void reserve(std::size_t entries);
     std::size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }
