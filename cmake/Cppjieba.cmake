@@ -27,5 +27,9 @@ add_library(vorn_cppjieba INTERFACE)
 target_include_directories(vorn_cppjieba SYSTEM INTERFACE
     "${_vorn_cppjieba_dir}/include"
     "${_vorn_cppjieba_dir}/deps/limonp/include")
+# cppjieba checks data with plain asserts (a positive frequency, a non-empty
+# IDF table); the facade's own checks and the library's fallbacks cover what
+# matters, so the asserts must never abort, whatever the configuration.
+target_compile_definitions(vorn_cppjieba INTERFACE NDEBUG)
 
 set(VORN_CPPJIEBA_DICT_DIR "${_vorn_cppjieba_dir}/dict")

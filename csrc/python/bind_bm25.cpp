@@ -5,20 +5,15 @@
 
 #include <pybind11/stl.h>
 
-#include <memory>
-
 #include "bm25/bm25.h"
+#include "python/holder.h"
 
 namespace py = pybind11;
 
 namespace vorn::typing::text {
 
 void bind_bm25(py::module_& module) {
-    // Methods take the holder, not the model: pybind11 hands a method of an
-    // instance whose __init__ never ran (BM25.__new__(BM25)) freshly allocated,
-    // unconstructed memory as the model, but refuses with a RuntimeError to
-    // hand out a holder that was never constructed.
-    using Model = std::shared_ptr<BM25>;
+    using Model = Holder<BM25>;
     // The string overloads are registered first: an empty list converts to
     // both token kinds and must reach the string overload.
     py::class_<BM25, Model>(module, "BM25")

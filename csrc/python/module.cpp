@@ -3,7 +3,7 @@
 #include <pybind11/pybind11.h>
 
 #include "python/bind_bm25.h"
-#include "tokenizer/bind_jieba.h"
+#include "python/bind_jieba.h"
 
 PYBIND11_MODULE(pyvornlex, module) {
     vorn::typing::text::bind_bm25(module);
