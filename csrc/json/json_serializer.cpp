@@ -1,27 +1,14 @@
-#include <cstdio>
 #include <string>
 #include <type_traits>
 #include <utility>
 
 #include "json/escape.h"
 #include "json/json_value.h"
+#include "json/number_text.h"
 
 namespace vorn::typing::text {
 
 namespace {
-
-// "%f" has no upper bound on its length (1e300 has 301 integer digits), so the
-// buffer is sized by a dry run.
-std::string format_fixed(double number) {
-    const int length = std::snprintf(nullptr, 0, "%f", number);
-    if (length <= 0) {
-        return {};
-    }
-    std::string digits(static_cast<std::size_t>(length) + 1, '\0');
-    std::snprintf(digits.data(), digits.size(), "%f", number);
-    digits.resize(static_cast<std::size_t>(length));
-    return digits;
-}
 
 std::string repeat(const std::string& unit, int times) {
     std::string repeated;
@@ -45,7 +32,7 @@ std::string JsonValue::serialize(int depth, std::string indent) const {
             } else if constexpr (std::is_same_v<Held, std::int32_t>) {
                 return std::to_string(held);
             } else if constexpr (std::is_same_v<Held, double>) {
-                return format_fixed(held);
+                return fixed_text(held);
             } else if constexpr (std::is_same_v<Held, std::unique_ptr<std::string>>) {
                 return '"' + escape_string(*held) + '"';
             } else if constexpr (std::is_same_v<Held, std::unique_ptr<Array>>) {
