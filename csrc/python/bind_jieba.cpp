@@ -74,7 +74,8 @@ void bind_jieba(py::module_& module) {
         .def(py::init(&construct), py::arg("dict_path"), py::arg("hmm_path"),
              py::arg("user_dict_path"), py::arg("idf_path"), py::arg("stop_word_path"))
         .def(
-            "cut", [](const Segmenter& self, const std::string& sentence) { return cut(*self, sentence); },
+            "cut",
+            [](const Segmenter& self, const std::string& sentence) { return cut(*self, sentence); },
             py::arg("sentence"), py::call_guard<py::gil_scoped_release>())
         .def(
             "cut_for_search",

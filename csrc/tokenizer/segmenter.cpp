@@ -65,9 +65,8 @@ std::shared_ptr<cppjieba::Jieba> make_segmenter(const JiebaDataPaths& paths) {
         throw DataFileError(std::move(*fault));
     }
     const ClassicLocaleScope classic;
-    return std::make_shared<cppjieba::Jieba>(paths.dict_path, paths.hmm_path,
-                                             paths.user_dict_path, paths.idf_path,
-                                             paths.stop_word_path);
+    return std::make_shared<cppjieba::Jieba>(paths.dict_path, paths.hmm_path, paths.user_dict_path,
+                                             paths.idf_path, paths.stop_word_path);
 }
 
 std::vector<std::string> cut(const cppjieba::Jieba& jieba, const std::string& sentence) {
@@ -76,8 +75,7 @@ std::vector<std::string> cut(const cppjieba::Jieba& jieba, const std::string& se
     return words;
 }
 
-std::vector<std::string> cut_for_search(const cppjieba::Jieba& jieba,
-                                        const std::string& sentence) {
+std::vector<std::string> cut_for_search(const cppjieba::Jieba& jieba, const std::string& sentence) {
     std::vector<std::string> words;
     jieba.CutForSearch(sentence, words, true);
     return words;
