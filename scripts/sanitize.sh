@@ -13,9 +13,10 @@ build_dir=${VORN_ASAN_BUILD_DIR:-$root/build-asan}
 
 # Tests that only take time here: the fuzzers (built with the same sanitizers
 # and run by the normal suite), the memory-growth checks (the sanitizer's
-# quarantine and shadow memory make resident memory meaningless), and the
-# package install tests (no native code of ours runs that the others skip).
-skipped='^python\.test_(leaks|install|pip|package)'
+# quarantine and shadow memory make resident memory meaningless), the package
+# install tests and the dumps killed at random (no native code of ours runs
+# there that the other tests skip).
+skipped='^python\.test_(leaks|install|dump_killed)'
 skipped_labels='^(fuzz|slow|install)$'
 
 bash "$root/scripts/setup.sh"

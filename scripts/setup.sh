@@ -6,8 +6,10 @@ set -euo pipefail
 apt_packages=(
     cmake g++ make binutils pkg-config
     pybind11-dev
-    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    googletest libgtest-dev libgmock-dev
     clang libclang-rt-14-dev
+    locales  # localedef: the tests build a decimal-comma locale
+    strace   # the dump tests watch the system calls that make a file durable
     nodejs
     mypy  # the install test type-checks an example against the installed stubs
 )

@@ -5,48 +5,20 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
-#include <random>
+#include <optional>
 #include <stdexcept>
+#include <vector>
+
+#include "bm25/descriptor.h"
+#include "bm25/dump_error.h"
+#include "bm25/temporary_file.h"
 
 namespace vorn::typing::text {
 
 namespace {
 
-[[noreturn]] void fail_to_open() {
-    throw std::runtime_error("Failed to dump: Unable to open file");
-}
-
-[[noreturn]] void fail(const char* what, int error) {
-    throw std::runtime_error(std::string("Failed to dump: ") + what + ": " + std::strerror(error));
-}
-
-// Closes on destruction unless close() already reported on it.
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-    void close() {
-        const int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0) {
-            fail("Unable to close file", errno);
-        }
-    }
-
-  private:
-    int fd_;
-};
+// open() gives up on longer chains with ELOOP.
+constexpr int kMaxSymlinkHops = 40;
 
 void write_all(int fd, const std::string& content) {
     constexpr std::size_t kChunk = std::size_t{1} << 30;
@@ -58,9 +30,15 @@ void write_all(int fd, const std::string& content) {
             if (errno == EINTR) {
                 continue;
             }
-            fail("Unable to write file", errno);
+            fail_dump("Unable to write file", errno);
         }
         written += static_cast<std::size_t>(result);
+    }
+}
+
+void sync(int fd) {
+    if (::fsync(fd) != 0) {
+        fail_dump("Unable to sync file", errno);
     }
 }
 
@@ -72,35 +50,101 @@ std::string directory_of(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Devices and pipes cannot be replaced by a rename, so they get the text as a
-// plain write.
-void write_in_place(const std::string& path, const std::string& content) {
+// The path that open() would end up writing: symbolic links are followed
+// to their last target, which need not exist yet, so that the link keeps
+// pointing at the new file.
+std::string final_target(const std::string& path) {
+    std::string current = path;
+    for (int hop = 0; hop <= kMaxSymlinkHops; ++hop) {
+        struct stat link {};
+        if (::lstat(current.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) {
+            return current;
+        }
+        std::vector<char> buffer(static_cast<std::size_t>(link.st_size) + 256);
+        const ssize_t length = ::readlink(current.c_str(), buffer.data(), buffer.size());
+        if (length < 0 || static_cast<std::size_t>(length) >= buffer.size()) {
+            return current;  // changed under us: let open() decide
+        }
+        const std::string destination(buffer.data(), static_cast<std::size_t>(length));
+        if (destination.empty()) {
+            return current;
+        }
+        current =
+            destination.front() == '/' ? destination : directory_of(current) + "/" + destination;
+    }
+    fail_to_open();
+}
+
+// A rename leaves the new file owned by the caller; give it the owner,
+// group and permissions of the file it replaces where the caller may (root
+// may give it away, others only a group of theirs). Permissions go last:
+// changing the owner clears the set-user-ID and set-group-ID bits.
+void take_over_attributes(int fd, const struct stat& existing) {
+    if (::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+        (void)::fchown(fd, static_cast<uid_t>(-1), existing.st_gid);
+    }
+    (void)::fchmod(fd, existing.st_mode & 07777);
+}
+
+// After a rename only the directory records the new name; until it is
+// synced, a power loss could bring the old file back. A directory that
+// cannot be opened or synced (some file systems refuse) is left as it is.
+void sync_directory(const std::string& directory) {
+    const Descriptor handle(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!handle.valid()) {
+        return;
+    }
+    if (::fsync(handle.get()) != 0 && errno != EINVAL && errno != EROFS) {
+        fail_dump("Unable to sync directory", errno);
+    }
+}
+
+void write_in_place(const std::string& path, const std::string& content, bool regular) {
     Descriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (file.get() < 0) {
+    if (!file.valid()) {
         fail_to_open();
     }
     write_all(file.get(), content);
-    file.close();
+    if (regular) {
+        sync(file.get());
+    }
+    if (file.close() != 0) {
+        fail_dump("Unable to close file", errno);
+    }
 }
 
-// Opens a new file beside the target that nobody else can have opened; the
-// creation mode lets the umask apply as it would to the target itself.
-int open_temporary(const std::string& directory, std::string& temporary) {
-    std::random_device entropy;
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        temporary = directory + "/.pyvornlex-" + std::to_string(::getpid()) + "-" +
-                    std::to_string(entropy()) + ".tmp";
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
+// Replaces `target` through a temporary file, unnamed where the system
+// allows it. False when its directory lets no temporary file be created or
+// renamed over the target.
+bool replace_atomically(const std::string& target, const std::string& content,
+                        const struct stat* existing) {
+    const std::string directory = directory_of(target);
+    for (const auto kind : {TemporaryFile::Kind::unnamed, TemporaryFile::Kind::named}) {
+        std::optional<TemporaryFile> file = TemporaryFile::create(directory, kind);
+        if (!file) {
+            continue;
+        }
+        if (existing != nullptr) {
+            take_over_attributes(file->fd(), *existing);
+        }
+        write_all(file->fd(), content);
+        sync(file->fd());
+        switch (file->replace(target)) {
+            case TemporaryFile::Outcome::replaced:
+                sync_directory(directory);
+                return true;
+            case TemporaryFile::Outcome::unnamed_refused:
+                continue;
+            case TemporaryFile::Outcome::rename_refused:
+                return false;
         }
     }
-    return -1;
+    return false;
 }
 
 }  // namespace
 
-void write_file_atomically(const std::string& path, const std::string& content) {
+void write_file_safely(const std::string& path, const std::string& content) {
     if (path.find('\0') != std::string::npos) {
         throw std::invalid_argument("Failed to dump: embedded null character in path");
     }
@@ -109,50 +153,41 @@ void write_file_atomically(const std::string& path, const std::string& content) 
     if (path.empty()) {
         fail_to_open();
     }
-    std::string target = path;
+    const std::string target = final_target(path);
     struct stat existing {};
-    const bool exists = ::stat(path.c_str(), &existing) == 0;
-    if (exists) {
-        if (S_ISDIR(existing.st_mode)) {
+    if (::stat(target.c_str(), &existing) != 0) {
+        if (errno != ENOENT) {
+            fail_to_open();  // a forbidden or impossible path, as open() would find
+        }
+        if (!replace_atomically(target, content, nullptr)) {
             fail_to_open();
         }
-        if (!S_ISREG(existing.st_mode)) {
-            write_in_place(path, content);
-            return;
-        }
-        // A file we may not write stays as it is, even if its directory would
-        // let us replace it.
-        if (::access(path.c_str(), W_OK) != 0) {
-            fail_to_open();
-        }
-        // Replace what a symbolic link points to, not the link itself.
-        const std::unique_ptr<char, decltype(&std::free)> resolved(
-            ::realpath(path.c_str(), nullptr), &std::free);
-        if (resolved) {
-            target = resolved.get();
-        }
+        return;
     }
-
-    std::string temporary;
-    Descriptor file(open_temporary(directory_of(target), temporary));
-    if (file.get() < 0) {
+    if (S_ISDIR(existing.st_mode)) {
         fail_to_open();
     }
-    try {
-        if (exists) {
-            ::fchmod(file.get(), existing.st_mode & 07777);
-        }
-        write_all(file.get(), content);
-        if (::fsync(file.get()) != 0) {
-            fail("Unable to sync file", errno);
-        }
-        file.close();
-        if (::rename(temporary.c_str(), target.c_str()) != 0) {
-            fail("Unable to replace file", errno);
-        }
-    } catch (...) {
-        ::unlink(temporary.c_str());
-        throw;
+    // Devices and pipes cannot be replaced by a rename.
+    if (!S_ISREG(existing.st_mode)) {
+        write_in_place(target, content, false);
+        return;
+    }
+    // A file we may not write stays as it is, even if its directory would
+    // let us replace it.
+    if (::access(target.c_str(), W_OK) != 0) {
+        fail_to_open();
+    }
+    // A rename would give only this name the new model; the others would
+    // keep the old one.
+    if (existing.st_nlink > 1) {
+        write_in_place(target, content, true);
+        return;
+    }
+    // A directory that refuses new files or renames (a sticky one, over
+    // another user's file) still lets a writable file be written, as a plain
+    // open would.
+    if (!replace_atomically(target, content, &existing)) {
+        write_in_place(target, content, true);
     }
 }
 

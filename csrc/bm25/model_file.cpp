@@ -47,7 +47,7 @@ void BM25::dump(const std::string& path) const {
     root.member("_doc_length_average").set_float(_doc_length_average);
     root.member("_b").set_float(_b);
     root.member("_k1").set_float(_k1);
-    write_file_atomically(path, with_token_members(root.serialize(1, "  "), _doc_token_frequency));
+    write_file_safely(path, with_token_members(root.serialize(1, "  "), _doc_token_frequency));
 }
 
 void BM25::load(const std::string& json_text) {
