@@ -11,6 +11,7 @@
 
 #include "bm25/token_counts.h"
 #include "bm25/token_table.h"
+#include "json/json_value.h"
 
 namespace vorn::typing::text {
 
@@ -41,7 +42,7 @@ class BM25 {
     // leaves any earlier file at the path untouched.
     void dump(const std::string& path) const;
     // Sets the statistics from the text (not the path) of a model file.
-    void load(const std::string& json_text);
+    void load(std::string_view json_text);
 
     StringVector encode_document(const StringTokens& tokens) const;
     IdVector encode_document(const IdTokens& tokens) const;
@@ -74,6 +75,10 @@ class BM25 {
     double length_normaliser(std::size_t length) const;
     double idf(std::string_view token_text, std::uint64_t hash) const;
     void rebuild_length_total() noexcept;
+    void load_through_tree(std::string_view json_text);
+    // The steps of load after the token table, in the file's failure order.
+    void assign_scalars(const JsonValue& doc_count, const JsonValue& doc_length_average,
+                        const JsonValue& b, const JsonValue& k1);
 
     double _b;
     double _k1;

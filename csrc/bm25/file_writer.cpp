@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <stdexcept>
@@ -20,7 +21,7 @@ namespace {
 // open() gives up on longer chains with ELOOP.
 constexpr int kMaxSymlinkHops = 40;
 
-void write_all(int fd, const std::string& content) {
+void write_all(int fd, std::string_view content) {
     constexpr std::size_t kChunk = std::size_t{1} << 30;
     std::size_t written = 0;
     while (written < content.size()) {
@@ -34,6 +35,10 @@ void write_all(int fd, const std::string& content) {
         }
         written += static_cast<std::size_t>(result);
     }
+}
+
+void write_content(int fd, const ContentSource& content) {
+    content([fd](std::string_view piece) { write_all(fd, piece); });
 }
 
 void sync(int fd) {
@@ -99,12 +104,12 @@ void sync_directory(const std::string& directory) {
     }
 }
 
-void write_in_place(const std::string& path, const std::string& content, bool regular) {
+void write_in_place(const std::string& path, const ContentSource& content, bool regular) {
     Descriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (!file.valid()) {
         fail_to_open();
     }
-    write_all(file.get(), content);
+    write_content(file.get(), content);
     if (regular) {
         sync(file.get());
     }
@@ -116,7 +121,7 @@ void write_in_place(const std::string& path, const std::string& content, bool re
 // Replaces `target` through a temporary file, unnamed where the system
 // allows it. False when its directory lets no temporary file be created or
 // renamed over the target.
-bool replace_atomically(const std::string& target, const std::string& content,
+bool replace_atomically(const std::string& target, const ContentSource& content,
                         const struct stat* existing) {
     const std::string directory = directory_of(target);
     for (const auto kind : {TemporaryFile::Kind::unnamed, TemporaryFile::Kind::named}) {
@@ -127,7 +132,7 @@ bool replace_atomically(const std::string& target, const std::string& content,
         if (existing != nullptr) {
             take_over_attributes(file->fd(), *existing);
         }
-        write_all(file->fd(), content);
+        write_content(file->fd(), content);
         sync(file->fd());
         switch (file->replace(target)) {
             case TemporaryFile::Outcome::replaced:
@@ -144,7 +149,7 @@ bool replace_atomically(const std::string& target, const std::string& content,
 
 }  // namespace
 
-void write_file_safely(const std::string& path, const std::string& content) {
+void write_file_safely(const std::string& path, const ContentSource& content) {
     if (path.find('\0') != std::string::npos) {
         throw std::invalid_argument("Failed to dump: embedded null character in path");
     }
@@ -189,6 +194,10 @@ void write_file_safely(const std::string& path, const std::string& content) {
     if (!replace_atomically(target, content, &existing)) {
         write_in_place(target, content, true);
     }
+}
+
+void write_file_safely(const std::string& path, const std::string& content) {
+    write_file_safely(path, [&content](const ContentSink& sink) { sink(content); });
 }
 
 }  // namespace vorn::typing::text

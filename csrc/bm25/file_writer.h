@@ -6,14 +6,27 @@
 // names, files in a directory the caller may not write) is written in place,
 // as a plain open would.
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace vorn::typing::text {
+
+// Takes the content's pieces in order and writes them out.
+using ContentSink = std::function<void(std::string_view)>;
+// Hands the whole content to the sink, piece by piece, so that it never has
+// to exist in memory at once. It runs once for every file the content is
+// written to (a temporary file that cannot be named is written again under
+// a name), and should allocate nothing: a file written in place has been
+// truncated by the time it runs.
+using ContentSource = std::function<void(const ContentSink&)>;
 
 // Throws std::invalid_argument for a path holding a NUL,
 // std::runtime_error "Failed to dump: Unable to open file" when the path
 // cannot be opened for writing, and another "Failed to dump: ..." message
-// when writing, syncing, closing or renaming fails.
+// when writing, syncing, closing or renaming fails. What the source throws
+// passes through; a replaced file is then left as it was.
+void write_file_safely(const std::string& path, const ContentSource& content);
 void write_file_safely(const std::string& path, const std::string& content);
 
 }  // namespace vorn::typing::text

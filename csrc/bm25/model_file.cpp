@@ -2,14 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <stdexcept>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "bm25/bm25.h"
 #include "bm25/file_writer.h"
+#include "bm25/model_members.h"
+#include "bm25/model_reader.h"
 #include "bm25/model_text.h"
 #include "bm25/token_key.h"
 #include "json/json_value.h"
@@ -39,25 +39,35 @@ void BM25::dump(const std::string& path) const {
     require_finite(_b, "b");
     require_finite(_k1, "k1");
     require_finite(_doc_length_average, "doc_length_average");
-    // The scalars go through the serializer; the token object is left empty
-    // there and its members are written straight from the table.
-    JsonValue root = JsonValue::make(JsonKind::Object);
-    root.member("_doc_token_frequency") = JsonValue::make(JsonKind::Object);
-    root.member("_doc_count").set_integer(_doc_count);
-    root.member("_doc_length_average").set_float(_doc_length_average);
-    root.member("_b").set_float(_b);
-    root.member("_k1").set_float(_k1);
-    write_file_safely(path, with_token_members(root.serialize(1, "  "), _doc_token_frequency));
+    // Everything that allocates happens before the file is opened.
+    const ModelText text({_b, _k1, _doc_count, _doc_length_average}, _doc_token_frequency);
+    write_file_safely(path, [&text](const ContentSink& sink) { text.write(sink); });
 }
 
-void BM25::load(const std::string& json_text) {
+void BM25::load(std::string_view json_text) {
     if (json_text.empty()) {
         throw std::runtime_error("json data should not be empty");
     }
+    // Model files as dump writes them, and any other text that parse would
+    // read without a word, go straight into the table; the rest through the
+    // tree, which gives parse's messages and exceptions.
+    ModelScan scan;
+    if (!scan_model_text(json_text, scan)) {
+        load_through_tree(json_text);
+        return;
+    }
+    if (scan.has_tokens) {
+        _doc_token_frequency.reserve(_doc_token_frequency.size() + scan.token_members);
+        read_model_tokens(json_text, scan, _doc_token_frequency, _frequency_bound);
+    }
+    assign_scalars(scan.doc_count, scan.doc_length_average, scan.b, scan.k1);
+}
+
+void BM25::load_through_tree(std::string_view json_text) {
     JsonValue root = JsonValue::parse(json_text);
 
     // The token object is moved out rather than copied: nothing reads it again.
-    const JsonValue tokens = std::move(root.member("_doc_token_frequency"));
+    const JsonValue tokens = std::move(root.member(std::string(kMemberTokens)));
     if (tokens.kind() == JsonKind::Object) {
         _doc_token_frequency.reserve(_doc_token_frequency.size() + tokens.members().size());
         for (const auto& [key, value] : tokens.members()) {
@@ -68,20 +78,26 @@ void BM25::load(const std::string& json_text) {
             require(ok, "load doc_token_frequency failed");
         }
     }
+    assign_scalars(root.member(std::string(kMemberDocCount)),
+                   root.member(std::string(kMemberAverage)), root.member(std::string(kMemberB)),
+                   root.member(std::string(kMemberK1)));
+}
 
+void BM25::assign_scalars(const JsonValue& doc_count, const JsonValue& doc_length_average,
+                          const JsonValue& b, const JsonValue& k1) {
     // The file carries no running total; rebuilding it from the count and the
     // average, whenever either changes, lets further training continue the
     // loaded corpus's average.
     bool ok = false;
-    _doc_count = root.member("_doc_count").to_integer(ok);
+    _doc_count = doc_count.to_integer(ok);
     rebuild_length_total();
     require(ok, "load doc_count failed");
-    _doc_length_average = root.member("_doc_length_average").to_float(ok);
+    _doc_length_average = doc_length_average.to_float(ok);
     rebuild_length_total();
     require(ok, "load doc_length_average failed");
-    _b = root.member("_b").to_float(ok);
+    _b = b.to_float(ok);
     require(ok, "load b failed");
-    _k1 = root.member("_k1").to_float(ok);
+    _k1 = k1.to_float(ok);
     require(ok, "load k1 failed");
 }
 

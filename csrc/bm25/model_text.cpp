@@ -1,84 +1,131 @@
 #include "bm25/model_text.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cstdint>
-#include <deque>
-#include <stdexcept>
-#include <string_view>
-#include <vector>
 
+#include "bm25/model_members.h"
 #include "bm25/token_key.h"
 #include "bm25/token_order.h"
 #include "json/escape.h"
+#include "json/object_writer.h"
 
 namespace vorn::typing::text {
 
 namespace {
 
-constexpr std::string_view kAnchor = "\"_doc_token_frequency\" : {\n";
-constexpr std::string_view kMemberIndent = "    ";
-constexpr std::string_view kMemberSeparator = ",\n";
-constexpr std::string_view kKeySeparator = "\" : ";
-constexpr std::size_t kMaxCountLength = 11;  // "-2147483648"
+constexpr std::string_view kIndent = "  ";
+// Room for the lines around the tokens: five keys, and three floats of up
+// to 317 characters each ("%f" of the largest double).
+constexpr std::size_t kFrameRoom = 2048;
+// A token's line beyond its key: indentation, quotes, separators, count.
+constexpr std::size_t kLineRoom = 32;
+// How many members ahead the writer asks for the memory it will read.
+constexpr std::size_t kAhead = 8;
+// Members are grouped by the first two bytes of their keys.
+constexpr std::size_t kGroups = std::size_t{1} << 16;
 
-struct Member {
-    OrderedText key;
-    std::int32_t count;
-};
-
-// Keys in the order of std::string's comparison, which is the order of the
-// serializer's object.
-void sort_members(std::vector<Member>& members) {
-    std::sort(members.begin(), members.end(),
-              [](const Member& left, const Member& right) { return left.key < right.key; });
-}
+std::size_t group_of(std::uint64_t prefix) { return static_cast<std::size_t>(prefix >> 48U); }
 
 }  // namespace
 
-std::string with_token_members(const std::string& document, const TokenTable& table) {
-    const std::size_t anchor = document.find(kAnchor);
-    if (anchor == std::string::npos) {
-        throw std::logic_error("model document has no token object");
-    }
-    const std::size_t insert_at = anchor + kAnchor.size();
-
-    // Escaped keys are rare; they live here so that the views stay valid.
-    std::deque<std::string> escaped;
-    std::vector<Member> members;
-    members.reserve(table.size());
-    std::size_t text_size = document.size();
-    for (const auto& entry : table) {
-        std::string_view key = entry.token();
+ModelText::ModelText(const ModelStatistics& statistics, const TokenTable& table)
+    : statistics_(statistics), table_(table) {
+    // Members are placed by the first two bytes of their keys, then each
+    // group is sorted on its own: one pass less over memory than a full sort
+    // and most of its comparisons spared. Only the rare keys with escapes
+    // are kept apart, in table order, so that the second pass finds them.
+    std::vector<std::uint32_t> starts(kGroups + 1, 0);
+    std::size_t longest = 0;
+    for (const auto& item : table) {
+        std::string_view key = item.token();
         if (needs_escape(key)) {
-            key = escaped.emplace_back(key_of_token(key));
+            key = escaped_.emplace_back(key_of_token(key));
         }
-        members.push_back({{order_prefix(key), key}, entry.count});
-        text_size += kMemberIndent.size() + 1 + key.size() + kKeySeparator.size() +
-                     kMaxCountLength + kMemberSeparator.size();
+        longest = std::max(longest, key.size());
+        ++starts[group_of(order_prefix(key)) + 1];
     }
-    sort_members(members);
-
-    // Written through a cursor into text sized for the longest counts, then
-    // cut to length: appending piece by piece costs a call per piece.
-    std::string text(text_size, '\0');
-    char* cursor = text.data();
-    const auto put = [&cursor](std::string_view piece) {
-        cursor = std::copy(piece.begin(), piece.end(), cursor);
+    for (std::size_t group = 0; group < kGroups; ++group) {
+        starts[group + 1] += starts[group];
+    }
+    order_.resize(table.size());
+    std::uint32_t entry = 0;
+    std::uint32_t escaped = 0;
+    for (const auto& item : table) {
+        std::string_view key = item.token();
+        std::uint32_t escaped_index = 0;
+        if (needs_escape(key)) {
+            key = escaped_[escaped];
+            escaped_index = ++escaped;
+        }
+        const std::uint64_t prefix = order_prefix(key);
+        order_[starts[group_of(prefix)]++] = {prefix, entry++, escaped_index};
+    }
+    // std::string's order, which is the order of the object's keys. After
+    // the placement each group ends where the next one started.
+    const auto before = [this](const Ordered& left, const Ordered& right) {
+        if (left.prefix != right.prefix) {
+            return left.prefix < right.prefix;
+        }
+        return OrderedText{left.prefix, key_of(left)} < OrderedText{right.prefix, key_of(right)};
     };
-    put(std::string_view(document).substr(0, insert_at));
-    std::string_view separator;
-    for (const Member& member : members) {
-        put(separator);
-        put(kMemberIndent);
-        *cursor++ = '"';
-        put(member.key.text);
-        put(kKeySeparator);
-        cursor = std::to_chars(cursor, cursor + kMaxCountLength, member.count).ptr;
-        separator = kMemberSeparator;
+    std::uint32_t group_start = 0;
+    for (std::size_t group = 0; group < kGroups; ++group) {
+        std::sort(order_.begin() + group_start, order_.begin() + starts[group], before);
+        group_start = starts[group];
     }
-    put(std::string_view(document).substr(insert_at));
-    text.resize(static_cast<std::size_t>(cursor - text.data()));
+    buffer_.reserve(kPieceSize + longest + kLineRoom + kFrameRoom);
+}
+
+std::string_view ModelText::key_of(const Ordered& member) const {
+    if (member.escaped != 0) {
+        return escaped_[member.escaped - 1];
+    }
+    return table_.begin()[member.entry].token();
+}
+
+void ModelText::write(const ContentSink& sink) const {
+    std::string& out = buffer_;
+    out.clear();
+    ObjectWriter root(out, 1, kIndent);
+    root.key(kMemberB);
+    write_float(out, statistics_.b);
+    root.key(kMemberDocCount);
+    write_integer(out, statistics_.doc_count);
+    root.key(kMemberAverage);
+    write_float(out, statistics_.doc_length_average);
+    root.key(kMemberTokens);
+    {
+        ObjectWriter tokens(out, 2, kIndent);
+        const auto entries = table_.begin();
+        const std::size_t size = order_.size();
+        for (std::size_t i = 0; i < size; ++i) {
+            // Key order is not the table's order: ask for the entries ahead,
+            // and for their keys' bytes once the entries are in.
+            if (i + 2 * kAhead < size) {
+                __builtin_prefetch(&entries[order_[i + 2 * kAhead].entry]);
+            }
+            if (i + kAhead < size) {
+                __builtin_prefetch(entries[order_[i + kAhead].entry].data);
+            }
+            const Ordered& member = order_[i];
+            tokens.key(key_of(member));
+            write_integer(out, entries[member.entry].count);
+            if (out.size() >= kPieceSize) {
+                sink(out);
+                out.clear();
+            }
+        }
+        tokens.close();
+    }
+    root.key(kMemberK1);
+    write_float(out, statistics_.k1);
+    root.close();
+    sink(out);
+    out.clear();
+}
+
+std::string ModelText::str() const {
+    std::string text;
+    write([&text](std::string_view piece) { text += piece; });
     return text;
 }
 

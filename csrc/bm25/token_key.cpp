@@ -8,7 +8,7 @@ std::string key_of_token(std::string_view token_text) {
     if (!needs_escape(token_text)) {
         return std::string(token_text);
     }
-    return escape_string(std::string(token_text));
+    return escape_string(token_text);
 }
 
 std::string token_of_key(std::string_view key) {

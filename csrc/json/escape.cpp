@@ -35,7 +35,7 @@ char escaped_byte(char letter) {
 
 }  // namespace
 
-std::string escape_string(const std::string& raw) {
+std::string escape_string(std::string_view raw) {
     std::string escaped;
     escaped.reserve(raw.size());
     for (const char byte : raw) {
@@ -51,7 +51,20 @@ std::string escape_string(const std::string& raw) {
 }
 
 bool needs_escape(std::string_view raw) {
-    return raw.find_first_of("\"\\\b\t\n\f\r") != std::string_view::npos;
+    // A byte table: a model's million keys are checked one by one on dump.
+    static constexpr auto kEscaped = [] {
+        std::array<bool, 256> table{};
+        for (const auto& escape : kEscapes) {
+            table[static_cast<unsigned char>(escape.first)] = true;
+        }
+        return table;
+    }();
+    for (const char byte : raw) {
+        if (kEscaped[static_cast<unsigned char>(byte)]) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::string unescape_string(std::string_view escaped) {

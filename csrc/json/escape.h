@@ -9,7 +9,7 @@ namespace vorn::typing::text {
 
 // Every other byte, other control characters and UTF-8 included, is copied as
 // it is; "\u" escapes are never produced.
-std::string escape_string(const std::string& raw);
+std::string escape_string(std::string_view raw);
 
 // Whether escape_string would change the text.
 bool needs_escape(std::string_view raw);

@@ -1,84 +1,44 @@
 #include "json/json_parser.h"
 
-#include <cmath>
 #include <cstdint>
 #include <iostream>
 #include <utility>
 
-#include "json/number_text.h"
+#include "json/scanner.h"
 
 namespace vorn::typing::text {
 
 namespace {
 
-char char_at(const std::string& text, std::size_t pos) {
-    return pos < text.size() ? text[pos] : '\0';
-}
-
 // Up to `count` bytes from `pos`, fewer where the text ends.
-std::string excerpt(const std::string& text, std::size_t pos, std::size_t count) {
-    return pos < text.size() ? text.substr(pos, count) : std::string();
+std::string_view excerpt(std::string_view text, std::size_t pos, std::size_t count) {
+    return pos < text.size() ? text.substr(pos, count) : std::string_view();
 }
-
-bool is_whitespace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-bool is_hex_digit(char c) {
-    return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-bool is_number_delimiter(char c) { return is_whitespace(c) || c == ',' || c == ']' || c == '}'; }
 
 // One line on standard error; the culprit is written raw, a NUL byte included.
-void report(const char* message, const std::string& culprit) {
+void report(const char* message, std::string_view culprit) {
     std::string line(message);
     line += culprit;
     line += "'\n";
     std::cerr.write(line.data(), static_cast<std::streamsize>(line.size()));
 }
 
-void report(const char* message, char culprit) { report(message, std::string(1, culprit)); }
-
-// What an escape character stands for inside a string, except "\u".
-char unescaped(char letter) {
-    switch (letter) {
-        case '"':
-            return '"';
-        case '/':
-            return '/';
-        case 'b':
-            return '\b';
-        case 'f':
-            return '\f';
-        case 'n':
-            return '\n';
-        case 'r':
-            return '\r';
-        case 't':
-            return '\t';
-        default:
-            // Unknown escapes keep the backslash and drop the letter.
-            return '\\';
-    }
-}
+void report(const char* message, char culprit) { report(message, std::string_view(&culprit, 1)); }
 
 }  // namespace
 
-JsonValue JsonValue::parse(const std::string& text) {
+JsonValue JsonValue::parse(std::string_view text) {
     std::size_t pos = 0;
     return parse_value(text, pos);
 }
 
-void skip_whitespace(const std::string& text, std::size_t& pos) {
+void skip_whitespace(std::string_view text, std::size_t& pos) {
     while (is_whitespace(char_at(text, pos))) {
         ++pos;
     }
 }
 
-JsonValue parse_value(const std::string& text, std::size_t& pos, std::size_t depth) {
+JsonValue parse_value(std::string_view text, std::size_t& pos, std::size_t depth) {
     skip_whitespace(text, pos);
     const char c = char_at(text, pos);
     if ((c == '[' || c == '{') && depth >= kMaxNestingDepth) {
@@ -106,7 +66,7 @@ JsonValue parse_value(const std::string& text, std::size_t& pos, std::size_t dep
     }
 }
 
-JsonValue parse_object(const std::string& text, std::size_t& pos, std::size_t depth) {
+JsonValue parse_object(std::string_view text, std::size_t& pos, std::size_t depth) {
     JsonValue object = JsonValue::make(JsonKind::Object);
     ++pos;
     skip_whitespace(text, pos);
@@ -142,7 +102,7 @@ JsonValue parse_object(const std::string& text, std::size_t& pos, std::size_t de
     }
 }
 
-JsonValue parse_array(const std::string& text, std::size_t& pos, std::size_t depth) {
+JsonValue parse_array(std::string_view text, std::size_t& pos, std::size_t depth) {
     JsonValue array = JsonValue::make(JsonKind::Array);
     ++pos;
     skip_whitespace(text, pos);
@@ -167,105 +127,41 @@ JsonValue parse_array(const std::string& text, std::size_t& pos, std::size_t dep
     }
 }
 
-JsonValue parse_string(const std::string& text, std::size_t& pos) {
+JsonValue parse_string(std::string_view text, std::size_t& pos) {
     std::string buffer;
-    ++pos;
-    while (true) {
-        if (pos >= text.size()) {
+    char culprit = '\0';
+    switch (read_string(text, pos, buffer, culprit)) {
+        case StringEnd::closed:
+            break;
+        case StringEnd::unterminated:
             // No closing quotation mark: the string ends with the text, and the
             // enclosing productions will meet the end as well.
             report("ERROR: String: Unterminated string, found '", '\0');
-            return JsonValue(std::move(buffer));
-        }
-        const char c = text[pos];
-        if (c == '"') {
-            ++pos;
-            return JsonValue(std::move(buffer));
-        }
-        if (c != '\\') {
-            buffer.push_back(c);
-            ++pos;
-            continue;
-        }
-        ++pos;
-        if (pos >= text.size()) {
-            continue;  // a backslash as the last byte: unterminated
-        }
-        const char letter = text[pos];
-        if (letter == 'u') {
-            // Kept as written: the escape is not decoded into a code point.
-            for (std::size_t offset = 1; offset <= 4; ++offset) {
-                const char digit = char_at(text, pos + offset);
-                if (!is_hex_digit(digit)) {
-                    report("ERROR: String: Expected hex character in unicode escape, found '",
-                           digit);
-                    return JsonValue::make(JsonKind::String);
-                }
-            }
-            buffer.push_back('\\');
-            buffer.append(text, pos, 5);
-            pos += 4;
-        } else {
-            buffer.push_back(unescaped(letter));
-        }
-        ++pos;
-    }
-}
-
-JsonValue parse_number(const std::string& text, std::size_t& pos) {
-    // The mantissa takes minus signs, digits and full stops in any order; the
-    // conversion later reads its longest valid prefix.
-    std::string mantissa;
-    bool has_point = false;
-    char c = '\0';
-    while (true) {
-        c = char_at(text, pos++);
-        if (c == '-' || is_digit(c)) {
-            mantissa.push_back(c);
-        } else if (c == '.') {
-            mantissa.push_back(c);
-            has_point = true;
-        } else {
             break;
-        }
+        case StringEnd::bad_escape:
+            report("ERROR: String: Expected hex character in unicode escape, found '", culprit);
+            return JsonValue::make(JsonKind::String);
     }
-    const bool has_exponent = c == 'e' || c == 'E';
-    std::int32_t power = 0;
-    if (has_exponent) {
-        std::string exponent;
-        if (char_at(text, pos) == '-') {
-            exponent.push_back('-');
-            ++pos;
-        }
-        while (true) {
-            c = char_at(text, pos++);
-            if (!is_digit(c)) {
-                break;
-            }
-            exponent.push_back(c);
-        }
-        if (!is_number_delimiter(c)) {
-            report("ERROR: Number: Expected a number for exponent, found '", c);
-            return {};
-        }
-        power = text_to_int32(exponent);
-    } else if (!is_number_delimiter(c)) {
-        report("ERROR: Number: unexpected character '", c);
-        return {};
-    }
-    --pos;  // back onto the delimiter, which belongs to the enclosing production
-
-    const double scale = std::pow(10.0, static_cast<double>(power));
-    if (has_point) {
-        return JsonValue(text_to_double(mantissa) * scale);
-    }
-    if (has_exponent) {
-        return JsonValue(static_cast<double>(text_to_int32(mantissa)) * scale);
-    }
-    return JsonValue(text_to_int32(mantissa));
+    return JsonValue(std::move(buffer));
 }
 
-JsonValue parse_boolean(const std::string& text, std::size_t& pos) {
+JsonValue parse_number(std::string_view text, std::size_t& pos) {
+    NumberText number;
+    char culprit = '\0';
+    switch (scan_number(text, pos, number, culprit)) {
+        case NumberEnd::delimited:
+            return number_value(number);
+        case NumberEnd::bad_exponent:
+            report("ERROR: Number: Expected a number for exponent, found '", culprit);
+            return {};
+        case NumberEnd::unexpected_char:
+            report("ERROR: Number: unexpected character '", culprit);
+            return {};
+    }
+    return {};
+}
+
+JsonValue parse_boolean(std::string_view text, std::size_t& pos) {
     if (excerpt(text, pos, 4) == "true") {
         pos += 4;
         return JsonValue(true);
@@ -278,7 +174,7 @@ JsonValue parse_boolean(const std::string& text, std::size_t& pos) {
     return {};
 }
 
-JsonValue parse_null(const std::string& text, std::size_t& pos) {
+JsonValue parse_null(std::string_view text, std::size_t& pos) {
     if (excerpt(text, pos, 4) == "null") {
         pos += 4;
     } else {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "json/json_value.h"
 
@@ -20,16 +21,40 @@ inline constexpr std::size_t kMaxNestingDepth = 512;
 
 // `depth` counts the containers already open around the value; callers start
 // at 0, the productions pass it on.
-JsonValue parse_value(const std::string& text, std::size_t& pos, std::size_t depth = 0);
-JsonValue parse_object(const std::string& text, std::size_t& pos, std::size_t depth = 0);
-JsonValue parse_array(const std::string& text, std::size_t& pos, std::size_t depth = 0);
+JsonValue parse_value(std::string_view text, std::size_t& pos, std::size_t depth = 0);
+JsonValue parse_object(std::string_view text, std::size_t& pos, std::size_t depth = 0);
+JsonValue parse_array(std::string_view text, std::size_t& pos, std::size_t depth = 0);
 
-JsonValue parse_string(const std::string& text, std::size_t& pos);
-JsonValue parse_number(const std::string& text, std::size_t& pos);
-JsonValue parse_boolean(const std::string& text, std::size_t& pos);
-JsonValue parse_null(const std::string& text, std::size_t& pos);
+JsonValue parse_string(std::string_view text, std::size_t& pos);
+JsonValue parse_number(std::string_view text, std::size_t& pos);
+JsonValue parse_boolean(std::string_view text, std::size_t& pos);
+JsonValue parse_null(std::string_view text, std::size_t& pos);
 
 // Whitespace is what isspace reports in the "C" locale, whatever the locale.
-void skip_whitespace(const std::string& text, std::size_t& pos);
+void skip_whitespace(std::string_view text, std::size_t& pos);
+
+// The same productions on a std::string, for callers that hold one (and take
+// their address with that type).
+inline JsonValue parse_value(const std::string& text, std::size_t& pos, std::size_t depth = 0) {
+    return parse_value(std::string_view(text), pos, depth);
+}
+inline JsonValue parse_object(const std::string& text, std::size_t& pos, std::size_t depth = 0) {
+    return parse_object(std::string_view(text), pos, depth);
+}
+inline JsonValue parse_array(const std::string& text, std::size_t& pos, std::size_t depth = 0) {
+    return parse_array(std::string_view(text), pos, depth);
+}
+inline JsonValue parse_string(const std::string& text, std::size_t& pos) {
+    return parse_string(std::string_view(text), pos);
+}
+inline JsonValue parse_number(const std::string& text, std::size_t& pos) {
+    return parse_number(std::string_view(text), pos);
+}
+inline JsonValue parse_boolean(const std::string& text, std::size_t& pos) {
+    return parse_boolean(std::string_view(text), pos);
+}
+inline JsonValue parse_null(const std::string& text, std::size_t& pos) {
+    return parse_null(std::string_view(text), pos);
+}
 
 }  // namespace vorn::typing::text

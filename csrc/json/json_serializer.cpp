@@ -2,66 +2,49 @@
 #include <type_traits>
 #include <utility>
 
-#include "json/escape.h"
 #include "json/json_value.h"
-#include "json/number_text.h"
+#include "json/object_writer.h"
 
 namespace vorn::typing::text {
 
-namespace {
-
-std::string repeat(const std::string& unit, int times) {
-    std::string repeated;
-    for (int i = 0; i < times; ++i) {
-        repeated += unit;
-    }
-    return repeated;
+std::string JsonValue::serialize(int depth, std::string indent) const {
+    std::string out;
+    serialize_to(out, depth, indent);
+    return out;
 }
 
-}  // namespace
-
-std::string JsonValue::serialize(int depth, std::string indent) const {
-    const std::string pad = repeat(indent, depth);
-    return std::visit(
-        [&](const auto& held) -> std::string {
+void JsonValue::serialize_to(std::string& out, int depth, std::string_view indent) const {
+    std::visit(
+        [&](const auto& held) {
             using Held = std::decay_t<decltype(held)>;
             if constexpr (std::is_same_v<Held, std::monostate>) {
-                return "null";
+                out += "null";
             } else if constexpr (std::is_same_v<Held, bool>) {
-                return held ? "true" : "false";
+                out += held ? "true" : "false";
             } else if constexpr (std::is_same_v<Held, std::int32_t>) {
-                return std::to_string(held);
+                write_integer(out, held);
             } else if constexpr (std::is_same_v<Held, double>) {
-                return fixed_text(held);
+                write_float(out, held);
             } else if constexpr (std::is_same_v<Held, std::unique_ptr<std::string>>) {
-                return '"' + escape_string(*held) + '"';
+                write_string(out, *held);
             } else if constexpr (std::is_same_v<Held, std::unique_ptr<Array>>) {
                 // Arrays stay on one line whatever their content.
-                std::string out = "[";
+                out += '[';
                 const char* separator = "";
                 for (const JsonValue& item : *held) {
                     out += separator;
-                    out += item.serialize(depth + 1, indent);
+                    item.serialize_to(out, depth + 1, indent);
                     separator = ", ";
                 }
-                return out + "]";
+                out += ']';
             } else {
                 // Keys are written as held: keys read by the parser are already escaped.
-                std::string out = "{\n";
-                const char* separator = "";
+                ObjectWriter object(out, depth, indent);
                 for (const auto& [key, item] : *held) {
-                    out += separator;
-                    out += pad;
-                    out += '"';
-                    out += key;
-                    out += "\" : ";
-                    out += item.serialize(depth + 1, indent);
-                    separator = ",\n";
+                    object.key(key);
+                    item.serialize_to(out, depth + 1, indent);
                 }
-                // The closing brace steps back two characters, not one indent unit.
-                out += '\n';
-                out.append(pad, pad.size() < 2 ? pad.size() : 2, std::string::npos);
-                return out + "}";
+                object.close();
             }
         },
         payload_);

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "json/json_kind.h"
@@ -70,11 +71,13 @@ class JsonValue {
     // The fixed text layout of our JSON files: depth is the nesting level of this
     // value (the top-level call passes 1), indent the unit repeated per level.
     std::string serialize(int depth, std::string indent) const;
+    // The same text appended to `out`.
+    void serialize_to(std::string& out, int depth, std::string_view indent) const;
 
     // Reads one value from the start of the text; what follows it is ignored.
     // Malformed text gives messages on standard error and substitute values;
     // only number conversion throws (std::invalid_argument, std::out_of_range).
-    static JsonValue parse(const std::string& text);
+    static JsonValue parse(std::string_view text);
 
   private:
     // The alternatives follow the order of JsonKind, so index() is the kind.

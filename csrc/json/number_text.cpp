@@ -22,7 +22,7 @@ constexpr std::size_t kMaxFixedLength = 317;
 // std::stol is 64-bit on Linux and both follow the process locale, hence our
 // own conversions and messages.
 
-std::int32_t text_to_int32(const std::string& digits) {
+std::int32_t text_to_int32(std::string_view digits) {
     std::int32_t value = 0;
     const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value);
     if (result.ec == std::errc::invalid_argument) {

@@ -8,12 +8,13 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace vorn::typing::text {
 
 // Throws std::invalid_argument "invalid stol argument" when no digit converts,
 // std::out_of_range "stol argument out of range" outside the 32-bit range.
-std::int32_t text_to_int32(const std::string& digits);
+std::int32_t text_to_int32(std::string_view digits);
 
 // Reads digits as strtod does in the "C" locale. Throws std::invalid_argument
 // "invalid stod argument" when nothing converts, std::out_of_range "stod

@@ -1,10 +1,12 @@
-// The model file's token members are written without the JSON tree; they
-// must come out exactly as the serializer would print that tree.
+// The model file is written without the JSON tree, member by member through
+// the object writer; it must come out exactly as the serializer would print
+// that tree, however the text is cut into pieces.
 
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bm25/model_text.h"
@@ -14,13 +16,15 @@
 namespace vorn::typing::text {
 namespace {
 
+constexpr ModelStatistics kStatistics{0.75, 1.2, 3, 2.5};
+
 JsonValue scalars_with(JsonValue tokens) {
     JsonValue root = JsonValue::make(JsonKind::Object);
     root.member("_doc_token_frequency") = std::move(tokens);
-    root.member("_doc_count").set_integer(3);
-    root.member("_doc_length_average").set_float(2.5);
-    root.member("_b").set_float(0.75);
-    root.member("_k1").set_float(1.2);
+    root.member("_doc_count").set_integer(kStatistics.doc_count);
+    root.member("_doc_length_average").set_float(kStatistics.doc_length_average);
+    root.member("_b").set_float(kStatistics.b);
+    root.member("_k1").set_float(kStatistics.k1);
     return root;
 }
 
@@ -34,8 +38,7 @@ std::string through_the_tree(const TokenTable& table) {
 }
 
 std::string written_directly(const TokenTable& table) {
-    return with_token_members(scalars_with(JsonValue::make(JsonKind::Object)).serialize(1, "  "),
-                              table);
+    return ModelText(kStatistics, table).str();
 }
 
 TEST(ModelText, EmptyTableKeepsTheEmptyObjectForm) {
@@ -87,6 +90,32 @@ TEST(ModelText, ManyRandomTokensMatchTheTree) {
         table[token] += i;
     }
     EXPECT_EQ(written_directly(table), through_the_tree(table));
+}
+
+// The text leaves in pieces of about a mebibyte; a token longer than a piece
+// travels whole, and a second write gives the same pieces again.
+TEST(ModelText, PiecesJoinIntoTheTextAndRepeat) {
+    TokenTable table;
+    for (int i = 0; i < 120000; ++i) {
+        table["token-" + std::to_string(i)] = i;
+    }
+    const std::string giant(3 * ModelText::kPieceSize, 'g');
+    table[giant] = 1;
+    const ModelText text(kStatistics, table);
+    for (int run = 0; run < 2; ++run) {
+        std::vector<std::size_t> sizes;
+        std::string joined;
+        text.write([&](std::string_view piece) {
+            sizes.push_back(piece.size());
+            joined += piece;
+        });
+        EXPECT_EQ(joined, through_the_tree(table));
+        ASSERT_GE(sizes.size(), 3u);
+        for (std::size_t i = 0; i + 1 < sizes.size(); ++i) {
+            EXPECT_GE(sizes[i], ModelText::kPieceSize);
+            EXPECT_LT(sizes[i], ModelText::kPieceSize + giant.size() + 64);
+        }
+    }
 }
 
 }  // namespace

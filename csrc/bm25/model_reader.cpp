@@ -1,0 +1,171 @@
+#include "bm25/model_reader.h"
+
+#include <algorithm>
+#include <array>
+#include <stdexcept>
+#include <string>
+
+#include "bm25/model_members.h"
+#include "bm25/token_counts.h"
+#include "json/strict_reader.h"
+
+namespace vorn::typing::text {
+
+namespace {
+
+// Checks the token object whose opening brace the reader is at and counts
+// its members; every value must be an Integer.
+bool count_tokens(StrictReader& reader, std::size_t& members) {
+    if (!reader.enter_object()) {
+        return false;
+    }
+    members = 0;
+    while (true) {
+        switch (reader.next_member()) {
+            case StrictReader::Next::end:
+                return true;
+            case StrictReader::Next::give_up:
+                return false;
+            case StrictReader::Next::member:
+                break;
+        }
+        std::int32_t count = 0;
+        if (!reader.read_integer(count)) {
+            return false;
+        }
+        ++members;
+    }
+}
+
+JsonValue* scalar_named(std::string_view key, ModelScan& scan) {
+    if (key == kMemberDocCount) {
+        return &scan.doc_count;
+    }
+    if (key == kMemberAverage) {
+        return &scan.doc_length_average;
+    }
+    if (key == kMemberB) {
+        return &scan.b;
+    }
+    if (key == kMemberK1) {
+        return &scan.k1;
+    }
+    return nullptr;
+}
+
+// Tokens wait here between hashing and insertion, so that the table slots
+// of the next few are on their way from memory while one is stored.
+class InsertQueue {
+  public:
+    InsertQueue(std::string_view text, TokenTable& table, std::int32_t& bound)
+        : text_(text), table_(table), bound_(bound) {}
+
+    void push(std::string_view token, std::int32_t count) {
+        Pending& slot = pending_[next_ % kDepth];
+        if (next_ >= kDepth) {
+            insert(slot);
+        }
+        // A key with escapes lives in the reader's buffer, which the next
+        // such key overwrites.
+        if (token.data() < text_.data() || token.data() >= text_.data() + text_.size()) {
+            slot.own.assign(token);
+            token = slot.own;
+        }
+        slot.token = token;
+        slot.hash = hash_token(token);
+        slot.count = count;
+        table_.prefetch(slot.hash);
+        ++next_;
+    }
+
+    void drain() {
+        for (std::size_t i = next_ >= kDepth ? next_ - kDepth : 0; i < next_; ++i) {
+            insert(pending_[i % kDepth]);
+        }
+        next_ = 0;
+    }
+
+  private:
+    static constexpr std::size_t kDepth = 16;
+
+    struct Pending {
+        std::string_view token;
+        std::uint64_t hash = 0;
+        std::int32_t count = 0;
+        std::string own;
+    };
+
+    void insert(const Pending& pending) {
+        table_.at_or_insert(pending.token, pending.hash) = pending.count;
+        bound_ = std::max(bound_, pending.count);
+    }
+
+    std::string_view text_;
+    TokenTable& table_;
+    std::int32_t& bound_;
+    std::array<Pending, kDepth> pending_{};
+    std::size_t next_ = 0;
+};
+
+}  // namespace
+
+bool scan_model_text(std::string_view text, ModelScan& scan) {
+    StrictReader reader(text);
+    if (!reader.enter_object()) {
+        return false;
+    }
+    while (true) {
+        switch (reader.next_member()) {
+            case StrictReader::Next::end:
+                return true;  // what follows the object is not read
+            case StrictReader::Next::give_up:
+                return false;
+            case StrictReader::Next::member:
+                break;
+        }
+        if (reader.key() == kMemberTokens && reader.peek() == '{') {
+            scan.has_tokens = true;
+            scan.tokens_at = reader.position();
+            if (!count_tokens(reader, scan.token_members)) {
+                return false;
+            }
+            continue;
+        }
+        // A number in place of the token object leaves the table alone.
+        if (reader.key() == kMemberTokens) {
+            scan.has_tokens = false;
+        }
+        JsonValue* const scalar = scalar_named(reader.key(), scan);
+        JsonValue value;
+        if (!reader.read_number(value)) {
+            return false;
+        }
+        if (scalar != nullptr) {
+            *scalar = std::move(value);
+        }
+    }
+}
+
+void read_model_tokens(std::string_view text, const ModelScan& scan, TokenTable& table,
+                       std::int32_t& bound) {
+    StrictReader reader(text, scan.tokens_at);
+    InsertQueue queue(text, table, bound);
+    // The scan read this very text without giving up, so neither can this.
+    if (!reader.enter_object()) {
+        throw std::logic_error("model text changed between its two readings");
+    }
+    while (true) {
+        const StrictReader::Next next = reader.next_member();
+        if (next == StrictReader::Next::end) {
+            break;
+        }
+        std::int32_t count = 0;
+        if (next == StrictReader::Next::give_up || !reader.read_integer(count)) {
+            throw std::logic_error("model text changed between its two readings");
+        }
+        queue.push(reader.key(), count);
+    }
+    queue.drain();
+}
+
+}  // namespace vorn::typing::text

@@ -1,0 +1,69 @@
+// The lexical pieces of our JSON text that the lenient parser and the strict
+// reader share, so that both read strings and numbers byte for byte alike:
+// they differ only in what they do at a fault (the parser reports it and
+// substitutes a value, the strict reader gives up).
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "json/json_value.h"
+
+namespace vorn::typing::text {
+
+// Every position at or beyond the end of the text reads as NUL.
+inline char char_at(std::string_view text, std::size_t pos) {
+    return pos < text.size() ? text[pos] : '\0';
+}
+
+// What isspace reports in the "C" locale, whatever the locale.
+inline bool is_whitespace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+inline bool is_number_delimiter(char c) {
+    return is_whitespace(c) || c == ',' || c == ']' || c == '}';
+}
+
+enum class StringEnd {
+    closed,        // the closing quotation mark was read
+    unterminated,  // the text ended first; the position is at its end
+    bad_escape,    // a "\u" without four hex digits; the position is on the "u"
+};
+
+// Reads a string whose opening quotation mark is at `pos`, appending its
+// content to `out` with the escapes resolved ("\u" and its four digits are
+// kept as written, an unknown escape leaves a backslash and drops its
+// letter). On `bad_escape`, `culprit` is the first character that is not a
+// hex digit.
+StringEnd read_string(std::string_view text, std::size_t& pos, std::string& out, char& culprit);
+
+// A number's text as the parser collects it: the mantissa takes minus signs,
+// digits and full stops in any order, the exponent an optional minus and
+// digits. Both are views of the scanned text.
+struct NumberText {
+    std::string_view mantissa;
+    std::string_view exponent;
+    bool has_point = false;
+    bool has_exponent = false;
+};
+
+enum class NumberEnd {
+    delimited,        // the position is on the delimiter after the number
+    bad_exponent,     // the exponent's digits end in `culprit`, which delimits nothing
+    unexpected_char,  // the mantissa ends in `culprit`, which is neither "e" nor a delimiter
+};
+
+// Scans a number that starts at `pos` (a minus sign or a digit). After a
+// fault the position is after the culprit.
+NumberEnd scan_number(std::string_view text, std::size_t& pos, NumberText& number, char& culprit);
+
+// The Integer or Float that a delimited number stands for. Throws
+// std::invalid_argument or std::out_of_range when its text does not convert;
+// the exponent is converted first.
+JsonValue number_value(const NumberText& number);
+
+}  // namespace vorn::typing::text
