@@ -11,9 +11,10 @@
 
 #include "bm25/token_counts.h"
 #include "bm25/token_table.h"
-#include "json/json_value.h"
 
 namespace vorn::typing::text {
+
+class JsonValue;
 
 using StringTokens = std::vector<std::string>;
 using IdTokens = std::vector<std::int64_t>;

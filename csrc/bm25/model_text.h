@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bm25/file_writer.h"
+#include "bm25/large_allocator.h"
 #include "bm25/token_table.h"
 
 namespace vorn::typing::text {
@@ -52,7 +53,7 @@ class ModelText {
 
     ModelStatistics statistics_;
     const TokenTable& table_;
-    std::vector<Ordered> order_;
+    std::vector<Ordered, LargeAllocator<Ordered>> order_;
     std::deque<std::string> escaped_;  // the keys of tokens that need escapes, which are rare
     mutable std::string buffer_;
 };

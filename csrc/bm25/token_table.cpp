@@ -104,7 +104,7 @@ void TokenTable::reserve(std::size_t entries) {
 }
 
 void TokenTable::rehash(std::size_t capacity) {
-    std::vector<std::uint64_t> slots(capacity, 0);
+    std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> slots(capacity, 0);
     const std::size_t mask = capacity - 1;
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         const std::uint64_t hash = hash_token(entries_[i].token());
@@ -124,14 +124,17 @@ const char* TokenTable::store(std::string_view token) {
     if (token.size() > kBlockSize / 4) {
         // Long tokens get a block of their own so that the shared block in use
         // is not abandoned half empty.
-        blocks_.push_back(std::make_unique<char[]>(token.size()));
-        std::memcpy(blocks_.back().get(), token.data(), token.size());
-        return blocks_.back().get();
+        char* const own = blocks_.emplace_back(token.size()).data();
+        std::memcpy(own, token.data(), token.size());
+        return own;
     }
     if (token.size() > block_left_) {
-        blocks_.push_back(std::make_unique<char[]>(kBlockSize));
-        block_ = blocks_.back().get();
-        block_left_ = kBlockSize;
+        // Once the table holds a few blocks, a block is one huge page: millions
+        // of tokens would otherwise cost a fault every 4 KiB of their text.
+        const std::size_t size =
+            blocks_.size() * kBlockSize >= kHugePageSize ? kHugePageSize : kBlockSize;
+        block_ = blocks_.emplace_back(size).data();
+        block_left_ = size;
     }
     char* target = block_;
     std::memcpy(target, token.data(), token.size());

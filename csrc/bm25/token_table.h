@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bm25/large_allocator.h"
 #include "bm25/token_counts.h"
 
 namespace vorn::typing::text {
@@ -53,19 +54,20 @@ class TokenTable {
     bool empty() const { return entries_.empty(); }
 
     // Entries in insertion order; the order carries no meaning.
-    std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
-    std::vector<Entry>::const_iterator end() const { return entries_.end(); }
+    using Entries = std::vector<Entry, LargeAllocator<Entry>>;
+    Entries::const_iterator begin() const { return entries_.begin(); }
+    Entries::const_iterator end() const { return entries_.end(); }
 
   private:
     const char* store(std::string_view token);
     std::size_t slot_of(std::string_view token, std::uint64_t hash) const;
     void rehash(std::size_t capacity);
 
-    std::vector<Entry> entries_;
+    Entries entries_;
     // (upper 32 bits of the hash) << 32 | (position in entries_ + 1); 0 is empty.
-    std::vector<std::uint64_t> slots_;
+    std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> slots_;
     // Token bytes; a block never moves once allocated, so entries point into it.
-    std::vector<std::unique_ptr<char[]>> blocks_;
+    std::vector<LargeBlock> blocks_;
     char* block_ = nullptr;  // free space of the shared block in use
     std::size_t block_left_ = 0;
 };
