@@ -1,0 +1,322 @@
+"""Model files at scale: BM25.load and BM25.dump against Python's json module
+on the same tables, and how the cost of every operation grows with the number
+of distinct tokens.
+
+Usage (bench/model_file_bench.sh builds the module and passes --out):
+  model_file_bench.py --out DIR [--sizes 250000,1000000,4000000] [--kinds ascii,chinese,ids]
+                      [--rounds 5] [--fresh-rounds 3] [--large 16000000]
+
+The comparisons with json run both sides back to back in every round, the
+side that goes first alternating, in this process, pinned to one core; a
+ratio is the median of the rounds' own ratios. Times are processor time (the
+kernel's work for page faults and writes included, the wait for a core or
+for the disk left out; the dump rows also give the wall-time ratio, which
+counts fsync's wait). Results are freed after the clock stops, on both sides.
+
+Peak memory and the cost per token are measured in fresh processes (see
+model_file_probe.py), as a service meets each operation when it starts:
+in a process that has allocated and freed as much before, small tables
+would reuse memory that large ones must fault in. --large adds a size for
+the train and memory columns of the cost table only.
+"""
+
+import argparse
+import gc
+import json
+import os
+import platform
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+from model_tokens import (KINDS, counts_for, distinct_tokens, encoding_documents,  # noqa: E402
+                          model_text, python_document, training_documents)
+from pyvornlex import BM25  # noqa: E402
+
+TARGETS = {"load": 0.25, "dump": 0.12, "peak": 0.6}
+# The ratio targets hold from this size on; smaller tables show the trend.
+TARGET_FROM = 1_000_000
+FLAT = 1.3
+
+
+def log(message):
+    print(message, file=sys.stderr, flush=True)
+
+
+def timed(function):
+    """(processor seconds, wall seconds) of one call; its result is freed
+    after the clocks stop."""
+    gc.collect()
+    wall = time.perf_counter()
+    start = time.process_time()
+    result = function()
+    seconds = time.process_time() - start, time.perf_counter() - wall
+    del result
+    return seconds
+
+
+def both(ours, theirs, round_number):
+    """Runs the two sides back to back; the first one alternates by round."""
+    if round_number % 2 == 0:
+        mine = ours()
+        return mine, theirs()
+    other = theirs()
+    return ours(), other
+
+
+def probe(*arguments):
+    output = subprocess.run([sys.executable, os.path.join(HERE, "model_file_probe.py"),
+                             *map(str, arguments)], check=True, capture_output=True,
+                            text=True).stdout
+    return [float(field) for field in output.split()]
+
+
+def loaded(text):
+    model = BM25()
+    model.load(text)
+    return model
+
+
+def json_dump_synced(document, path):
+    with open(path, "w", encoding="utf-8") as handle:
+        handle.write(json.dumps(document, indent=2, sort_keys=True))
+        handle.flush()
+        os.fsync(handle.fileno())
+
+
+def write_documents(documents, path):
+    with open(path, "w", encoding="utf-8") as handle:
+        for document in documents:
+            handle.write(" ".join(document))
+            handle.write("\n")
+    return sum(map(len, documents))
+
+
+def median_ratio(pairs):
+    return statistics.median(ours / theirs for ours, theirs in pairs)
+
+
+def medians(pairs):
+    return statistics.median(p[0] for p in pairs), statistics.median(p[1] for p in pairs)
+
+
+class Files:
+    """The files of one kind and size, removed when done."""
+
+    def __init__(self, directory, kind, size):
+        stem = os.path.join(directory, f"{kind}-{size}")
+        self.model, self.json, self.dump = stem + "-model.json", stem + "-json.json", stem + "-dump.json"
+        self.train, self.encode = stem + "-train.txt", stem + "-encode.txt"
+
+    def remove(self):
+        for path in (self.model, self.json, self.dump, self.train, self.encode):
+            if os.path.exists(path):
+                os.unlink(path)
+
+
+def prepare(kind, size, files):
+    """The model of `size` tokens of `kind`, its file's text as dump wrote it,
+    and the same statistics as Python objects."""
+    tokens = distinct_tokens(kind, size)
+    table = counts_for(tokens)
+    model = loaded(model_text(table))
+    model.dump(files.model)
+    with open(files.model, encoding="utf-8") as handle:
+        text = handle.read()
+    document = python_document(table)
+    if json.loads(text) != document:
+        raise SystemExit(f"check failed: {kind} {size}: the dumped file and the table differ")
+    return tokens, model, text, document
+
+
+def compare(kind, size, args, files):
+    log(f"{kind} {size:,}: preparing")
+    tokens, model, text, document = prepare(kind, size, files)
+    trained = write_documents(training_documents(tokens), files.train)
+    encoded = write_documents(encoding_documents(tokens), files.encode)
+    del tokens
+
+    log(f"{kind} {size:,}: against json, {args.rounds} rounds")
+    loads, dumps = [], []
+    for number in range(args.rounds):
+        loads.append(both(lambda: timed(lambda: loaded(text)),
+                          lambda: timed(lambda: json.loads(text)), number))
+        dumps.append(both(lambda: timed(lambda: model.dump(files.dump)),
+                          lambda: timed(lambda: json_dump_synced(document, files.json)), number))
+    with open(files.dump, encoding="utf-8") as handle:
+        if handle.read() != text:
+            raise SystemExit(f"check failed: {kind} {size}: dump wrote other bytes")
+    del model, document, text
+
+    log(f"{kind} {size:,}: fresh processes, {args.fresh_rounds} rounds")
+    peaks, costs = [], {"train": [], "encode_document": [], "dump": [], "load": [],
+                        "model_bytes": []}
+    for number in range(args.fresh_rounds):
+        ours, theirs = both(lambda: probe("load", files.model),
+                            lambda: probe("json_loads", files.model), number)
+        peaks.append((ours[1], theirs[1]))
+        costs["load"].append(ours[0] / size)
+        costs["dump"].append(probe("dump", files.model, files.dump)[0] / size)
+        seconds, model_bytes = probe("train", files.train)
+        costs["train"].append(seconds / trained)
+        costs["model_bytes"].append(model_bytes / size)
+        costs["encode_document"].append(probe("encode", files.model, files.encode)[0] / encoded)
+
+    cpu = [[(p[0][0], p[1][0]) for p in pairs] for pairs in (loads, dumps)]
+    wall = [(p[0][1], p[1][1]) for p in dumps]
+    return {
+        "kind": kind, "size": size, "file_bytes": os.path.getsize(files.model),
+        "load": medians(cpu[0]), "load_ratio": median_ratio(cpu[0]),
+        "dump": medians(cpu[1]), "dump_ratio": median_ratio(cpu[1]),
+        "dump_wall_ratio": median_ratio(wall),
+        "peak": medians(peaks), "peak_ratio": median_ratio(peaks),
+        "per_token": {name: statistics.median(values) for name, values in costs.items()},
+        "rounds": {"load": loads, "dump": dumps, "peak": peaks, "per_token": costs},
+    }
+
+
+def measure(kind, size, args):
+    files = Files(args.out, kind, size)
+    try:
+        return compare(kind, size, args, files)
+    finally:
+        files.remove()
+
+
+def measure_large(kind, size, args):
+    """train and the model's memory only, in fresh processes."""
+    log(f"{kind} {size:,}: train and memory in fresh processes")
+    files = Files(args.out, kind, size)
+    try:
+        trained = write_documents(training_documents(distinct_tokens(kind, size)), files.train)
+        gc.collect()
+        runs = [probe("train", files.train) for _ in range(args.fresh_rounds)]
+    finally:
+        files.remove()
+    return {"kind": kind, "size": size,
+            "per_token": {"train": statistics.median(r[0] for r in runs) / trained,
+                          "model_bytes": statistics.median(r[1] for r in runs) / size}}
+
+
+def machine():
+    model = "unknown processor"
+    with open("/proc/cpuinfo", encoding="utf-8") as handle:
+        for line in handle:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    with open("/proc/loadavg", encoding="ascii") as handle:
+        load = " ".join(handle.read().split()[:3])
+    return (f"{model}, {os.cpu_count()} cores; {platform.system()} {platform.release()}; "
+            f"Python {platform.python_version()}; load average at the end {load}")
+
+
+def ms(seconds):
+    return f"{seconds * 1000:.0f} ms"
+
+
+def mib(size):
+    return f"{size / 2**20:.1f} MiB"
+
+
+def met(ratio, target, size):
+    if size < TARGET_FROM:
+        return ""
+    return "yes" if ratio <= target else "NO"
+
+
+def targets_table(results):
+    lines = ["| Kind | Tokens | File | `load` | `json.loads` | Ratio | Met "
+             "| `dump` | `json.dumps` + fsync | Ratio | Met | (wall) "
+             "| `load` peak | `json.loads` peak | Ratio | Met |",
+             "|---|---:|---:|---:|---:|---:|:---:|---:|---:|---:|:---:|---:|---:|---:|---:|:---:|"]
+    for r in results:
+        size = r["size"]
+        lines.append(
+            f"| {r['kind']} | {size:,} | {r['file_bytes'] / 1e6:.0f} MB "
+            f"| {ms(r['load'][0])} | {ms(r['load'][1])} | {r['load_ratio']:.3f} "
+            f"| {met(r['load_ratio'], TARGETS['load'], size)} "
+            f"| {ms(r['dump'][0])} | {ms(r['dump'][1])} | {r['dump_ratio']:.3f} "
+            f"| {met(r['dump_ratio'], TARGETS['dump'], size)} | {r['dump_wall_ratio']:.3f} "
+            f"| {mib(r['peak'][0])} | {mib(r['peak'][1])} | {r['peak_ratio']:.3f} "
+            f"| {met(r['peak_ratio'], TARGETS['peak'], size)} |")
+    return lines
+
+
+COLUMNS = [("train", "`train` ns/token", 1e9),
+           ("encode_document", "`encode_document` ns/token", 1e9),
+           ("dump", "`dump` ns/token", 1e9), ("load", "`load` ns/token", 1e9),
+           ("model_bytes", "model bytes/token", 1)]
+
+
+def scaling_table(results, kinds):
+    lines = ["| Kind | Tokens | " + " | ".join(title for _, title, _ in COLUMNS) + " |",
+             "|---|---:|" + "---:|" * len(COLUMNS)]
+    for kind in kinds:
+        rows = sorted((r for r in results if r["kind"] == kind), key=lambda r: r["size"])
+        for r in rows:
+            cells = [f"{r['per_token'][key] * scale:.1f}" if key in r["per_token"] else ""
+                     for key, _, scale in COLUMNS]
+            lines.append(f"| {kind} | {r['size']:,} | " + " | ".join(cells) + " |")
+        growth = []
+        for key, _, _ in COLUMNS:
+            values = [r["per_token"][key] for r in rows if key in r["per_token"]]
+            growth.append(f"{values[-1] / values[0]:.2f}" if len(values) > 1 else "")
+        lines.append(f"| {kind} | largest / smallest | " + " | ".join(growth) + " |")
+    return lines
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--sizes", default="250000,1000000,4000000")
+    parser.add_argument("--kinds", default=",".join(KINDS))
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--fresh-rounds", type=int, default=3)
+    parser.add_argument("--large", type=int, default=0,
+                        help="a further size for the train and memory columns (0: none)")
+    args = parser.parse_args()
+    os.makedirs(args.out, exist_ok=True)
+    sizes = [int(size) for size in args.sizes.split(",")]
+    kinds = args.kinds.split(",")
+    # Every process on one core: on a virtual machine the cores' speeds
+    # differ from minute to minute, and sides timed on different cores would
+    # compare the cores. The fresh processes inherit the core.
+    os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})
+
+    results = [measure(kind, size, args) for kind in kinds for size in sizes]
+    compared = list(results)
+    if args.large:
+        results += [measure_large(kind, args.large, args) for kind in kinds]
+
+    report = [f"Machine: {machine()}.", "",
+              f"Against json: medians of {args.rounds} interleaved rounds in one process "
+              f"(processor time; the wall-time ratio of dump in parentheses); peak memory: "
+              f"medians of {args.fresh_rounds} fresh processes. Ratios are module / json "
+              f"(lower is better); targets from {TARGET_FROM:,} tokens: load ≤ "
+              f"{TARGETS['load']}, dump ≤ {TARGETS['dump']}, load peak memory ≤ "
+              f"{TARGETS['peak']}.", ""]
+    report += targets_table(compared)
+    report += ["", f"Cost per token, medians of {args.fresh_rounds} fresh processes (train: "
+               f"documents of 100 tokens in which every token occurs twice; encode_document: "
+               f"documents of 100 tokens drawn from the vocabulary; flat means largest / "
+               f"smallest ≤ {FLAT}):", ""]
+    report += scaling_table(results, kinds)
+    text = "\n".join(report) + "\n"
+    print(text)
+    with open(os.path.join(args.out, "model_file_results.md"), "w", encoding="utf-8") as handle:
+        handle.write(text)
+    with open(os.path.join(args.out, "model_file_results.json"), "w", encoding="utf-8") as handle:
+        json.dump(results, handle, indent=1)
+    missed = [r for r in compared if r["size"] >= TARGET_FROM and (
+        r["load_ratio"] > TARGETS["load"] or r["dump_ratio"] > TARGETS["dump"]
+        or r["peak_ratio"] > TARGETS["peak"])]
+    return 1 if missed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,114 @@
+"""One measurement of the model-file benchmark in a fresh process, as a
+service meets the operation when it starts: nothing that an earlier
+operation allocated and freed is there to be reused. Prints numbers on one
+line.
+
+  model_file_probe.py load MODEL            seconds, peak memory growth of BM25.load
+  model_file_probe.py json_loads MODEL      seconds, peak memory growth of json.loads
+  model_file_probe.py dump MODEL OUT        seconds of BM25.dump of the loaded model
+  model_file_probe.py train DOCS            seconds, resident bytes of the trained model
+  model_file_probe.py encode MODEL DOCS     seconds of encode_document over the documents
+
+MODEL is a model file's text; DOCS holds one document a line, tokens
+separated by blanks. Times are processor time of the call; peaks are the
+kernel's high-water mark of resident memory, reset once the input has been
+read, so that the growth is what the call itself needs.
+"""
+
+import gc
+import json
+import sys
+import time
+
+from pyvornlex import BM25
+
+
+def status_kib(field):
+    with open("/proc/self/status", encoding="ascii") as handle:
+        for line in handle:
+            if line.startswith(field + ":"):
+                return int(line.split()[1])
+    raise RuntimeError(field + " not found")
+
+
+def resident():
+    gc.collect()
+    return status_kib("VmRSS") * 1024
+
+
+def reset_peak():
+    gc.collect()
+    with open("/proc/self/clear_refs", "w", encoding="ascii") as handle:
+        handle.write("5")
+    return status_kib("VmRSS") * 1024
+
+
+def peak_since(before):
+    return status_kib("VmHWM") * 1024 - before
+
+
+def read_text(path):
+    with open(path, encoding="utf-8") as handle:
+        return handle.read()
+
+
+def read_documents(path):
+    with open(path, encoding="utf-8") as handle:
+        return [line.split() for line in handle]
+
+
+def timed(function):
+    """Seconds of the call, and its result, which is freed after the clock
+    stopped: freeing is not part of the operation."""
+    start = time.process_time()
+    result = function()
+    return time.process_time() - start, result
+
+
+def encode_all(model, documents):
+    """Each result is dropped at once, as a caller that feeds it on would."""
+    for document in documents:
+        model.encode_document(document)
+
+
+def train_all(model, documents):
+    for document in documents:
+        model.train(document)
+
+
+def loaded(text):
+    model = BM25()
+    model.load(text)
+    return model
+
+
+def main():
+    mode, arguments = sys.argv[1], sys.argv[2:]
+    if mode in ("load", "json_loads"):
+        text = read_text(arguments[0])
+        before = reset_peak()
+        seconds, result = timed((lambda: loaded(text)) if mode == "load" else
+                                (lambda: json.loads(text)))
+        print(seconds, peak_since(before))
+        del result
+    elif mode == "dump":
+        model = loaded(read_text(arguments[0]))
+        gc.collect()
+        print(timed(lambda: model.dump(arguments[1]))[0])
+    elif mode == "train":
+        documents = read_documents(arguments[0])
+        before = resident()
+        model = BM25()
+        seconds, _ = timed(lambda: train_all(model, documents))
+        print(seconds, resident() - before)
+    elif mode == "encode":
+        model = loaded(read_text(arguments[0]))
+        documents = read_documents(arguments[1])
+        gc.collect()
+        print(timed(lambda: encode_all(model, documents))[0])
+    else:
+        raise SystemExit("unknown mode " + mode)
+
+
+if __name__ == "__main__":
+    main()
