@@ -1,6 +1,8 @@
 """dump and load from Python: errors, safety of the file, and other processes."""
 
+import json
 import os
+import random
 import subprocess
 import sys
 import tempfile
@@ -91,6 +93,68 @@ class DumpAndLoad(unittest.TestCase):
         model = BM25()
         model.load(received[0])
         self.assertEqual(model.encode_query(["北京"]), {"北京": 1.0})
+
+
+class OtherWriters(unittest.TestCase):
+    """Files that other tools write (json.dumps in its layouts, keys in any
+    order, exponents) load into the statistics they hold, from a str, bytes or
+    a bytearray alike, and dump back to the module's own layout."""
+
+    def setUp(self):
+        self.directory = tempfile.TemporaryDirectory()
+        self.addCleanup(self.directory.cleanup)
+
+    def dumped(self, model):
+        path = os.path.join(self.directory.name, "model.json")
+        model.dump(path)
+        with open(path, encoding="utf-8") as handle:
+            return handle.read()
+
+    def test_json_dumps_forms_load_the_same_statistics(self):
+        draw = random.Random(14)
+        table = {}
+        for _ in range(3000):
+            token = "".join(draw.choice(["a", "b", "北", "京", "\"", "\\", "\t", "/", " ", "1"])
+                            for _ in range(draw.randint(0, 6)))
+            table[token] = draw.randint(-5, 2**31 - 1)
+        document = {"_doc_token_frequency": table, "_b": 1e-05, "_doc_count": 12,
+                    "_doc_length_average": 2.5, "_k1": 1.2}
+        # The module keeps "\u" escapes as written, so non-ASCII text stays raw.
+        texts = [json.dumps(document, ensure_ascii=False),
+                 json.dumps(document, ensure_ascii=False, indent=2, sort_keys=True),
+                 json.dumps(document, ensure_ascii=False, separators=(",", ":"))]
+        expected = None
+        for text in texts:
+            for argument in (text, text.encode(), bytearray(text.encode())):
+                with self.subTest(text=text[:40], kind=type(argument).__name__):
+                    model = BM25()
+                    model.load(argument)
+                    self.assertEqual((model.b(), model.k1()), (1e-05, 1.2))
+                    written = self.dumped(model)
+                    self.assertEqual(json.loads(written, strict=False)["_doc_token_frequency"],
+                                     table)
+                    if expected is None:
+                        expected = written
+                    self.assertEqual(written, expected)
+
+    def test_large_model_round_trips_and_merges(self):
+        model = BM25()
+        draw = random.Random(3)
+        words = ["".join(draw.choice("abc北京\t\"") for _ in range(draw.randint(1, 8)))
+                 for _ in range(20000)]
+        for start in range(0, len(words), 100):
+            model.train(words[start:start + 100])
+        text = self.dumped(model)
+        holding = BM25()
+        holding.train(["kept", words[0]])
+        holding.load(text)
+        self.assertEqual(holding.encode_query(["kept"]), {"kept": 1.0})
+        merged = json.loads(self.dumped(holding), strict=False)["_doc_token_frequency"]
+        self.assertEqual(merged.pop("kept"), 1)
+        self.assertEqual(merged, json.loads(text, strict=False)["_doc_token_frequency"])
+        fresh = BM25()
+        fresh.load(text)
+        self.assertEqual(self.dumped(fresh), text)
 
 
 if __name__ == "__main__":
