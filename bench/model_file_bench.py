@@ -16,8 +16,9 @@ counts fsync's wait). Results are freed after the clock stops, on both sides.
 Peak memory and the cost per token are measured in fresh processes (see
 model_file_probe.py), as a service meets each operation when it starts:
 in a process that has allocated and freed as much before, small tables
-would reuse memory that large ones must fault in. --large adds a size for
-the train and memory columns of the cost table only.
+would reuse memory that large ones must fault in. The fresh processes of all
+kinds and sizes take turns, round by round. --large adds a size for the
+train and memory columns of the cost table only.
 """
 
 import argparse
@@ -57,6 +58,15 @@ def timed(function):
     seconds = time.process_time() - start, time.perf_counter() - wall
     del result
     return seconds
+
+
+def unread(text):
+    """The same text as a new str, as a file's read() gives it."""
+    return text.encode("utf-8").decode("utf-8")
+
+
+def timed_on(function, argument):
+    return timed(lambda: function(argument))
 
 
 def both(ours, theirs, round_number):
@@ -133,73 +143,92 @@ def prepare(kind, size, files):
     return tokens, model, text, document
 
 
-def compare(kind, size, args, files):
+class Case:
+    """One kind and size: its files, and what was measured on it."""
+
+    def __init__(self, directory, kind, size, large=False):
+        self.kind, self.size, self.large = kind, size, large
+        self.files = Files(directory, kind, size)
+        self.trained = self.encoded = 0
+        self.result = {"kind": kind, "size": size}
+        self.peaks = []
+        self.costs = {"train": [], "model_bytes": []}
+        if not large:
+            self.costs.update({"encode_document": [], "dump": [], "load": []})
+
+
+def against_json(case, args):
+    """The in-process rounds against json; leaves the files for the fresh
+    processes behind."""
+    kind, size, files = case.kind, case.size, case.files
     log(f"{kind} {size:,}: preparing")
     tokens, model, text, document = prepare(kind, size, files)
-    trained = write_documents(training_documents(tokens), files.train)
-    encoded = write_documents(encoding_documents(tokens), files.encode)
+    case.trained = write_documents(training_documents(tokens), files.train)
+    case.encoded = write_documents(encoding_documents(tokens), files.encode)
     del tokens
 
     log(f"{kind} {size:,}: against json, {args.rounds} rounds")
     loads, dumps = [], []
     for number in range(args.rounds):
-        loads.append(both(lambda: timed(lambda: loaded(text)),
-                          lambda: timed(lambda: json.loads(text)), number))
+        # A str read from a file each time: the module reads the str's UTF-8
+        # form, which CPython makes on first use and keeps with the str.
+        loads.append(both(lambda: timed_on(loaded, unread(text)),
+                          lambda: timed_on(json.loads, unread(text)), number))
         dumps.append(both(lambda: timed(lambda: model.dump(files.dump)),
                           lambda: timed(lambda: json_dump_synced(document, files.json)), number))
     with open(files.dump, encoding="utf-8") as handle:
         if handle.read() != text:
             raise SystemExit(f"check failed: {kind} {size}: dump wrote other bytes")
-    del model, document, text
-
-    log(f"{kind} {size:,}: fresh processes, {args.fresh_rounds} rounds")
-    peaks, costs = [], {"train": [], "encode_document": [], "dump": [], "load": [],
-                        "model_bytes": []}
-    for number in range(args.fresh_rounds):
-        ours, theirs = both(lambda: probe("load", files.model),
-                            lambda: probe("json_loads", files.model), number)
-        peaks.append((ours[1], theirs[1]))
-        costs["load"].append(ours[0] / size)
-        costs["dump"].append(probe("dump", files.model, files.dump)[0] / size)
-        seconds, model_bytes = probe("train", files.train)
-        costs["train"].append(seconds / trained)
-        costs["model_bytes"].append(model_bytes / size)
-        costs["encode_document"].append(probe("encode", files.model, files.encode)[0] / encoded)
 
     cpu = [[(p[0][0], p[1][0]) for p in pairs] for pairs in (loads, dumps)]
     wall = [(p[0][1], p[1][1]) for p in dumps]
-    return {
-        "kind": kind, "size": size, "file_bytes": os.path.getsize(files.model),
+    case.result.update({
+        "file_bytes": os.path.getsize(files.model),
         "load": medians(cpu[0]), "load_ratio": median_ratio(cpu[0]),
         "dump": medians(cpu[1]), "dump_ratio": median_ratio(cpu[1]),
         "dump_wall_ratio": median_ratio(wall),
-        "peak": medians(peaks), "peak_ratio": median_ratio(peaks),
-        "per_token": {name: statistics.median(values) for name, values in costs.items()},
-        "rounds": {"load": loads, "dump": dumps, "peak": peaks, "per_token": costs},
-    }
+        "rounds": {"load": loads, "dump": dumps},
+    })
 
 
-def measure(kind, size, args):
-    files = Files(args.out, kind, size)
-    try:
-        return compare(kind, size, args, files)
-    finally:
-        files.remove()
+def prepare_large(case):
+    log(f"{case.kind} {case.size:,}: preparing the training documents")
+    tokens = distinct_tokens(case.kind, case.size)
+    case.trained = write_documents(training_documents(tokens), case.files.train)
 
 
-def measure_large(kind, size, args):
-    """train and the model's memory only, in fresh processes."""
-    log(f"{kind} {size:,}: train and memory in fresh processes")
-    files = Files(args.out, kind, size)
-    try:
-        trained = write_documents(training_documents(distinct_tokens(kind, size)), files.train)
-        gc.collect()
-        runs = [probe("train", files.train) for _ in range(args.fresh_rounds)]
-    finally:
-        files.remove()
-    return {"kind": kind, "size": size,
-            "per_token": {"train": statistics.median(r[0] for r in runs) / trained,
-                          "model_bytes": statistics.median(r[1] for r in runs) / size}}
+def in_fresh_processes(case, number):
+    files, size = case.files, case.size
+    seconds, model_bytes = probe("train", files.train)
+    case.costs["train"].append(seconds / case.trained)
+    case.costs["model_bytes"].append(model_bytes / size)
+    if case.large:
+        return
+    ours, theirs = both(lambda: probe("load", files.model),
+                        lambda: probe("json_loads", files.model), number)
+    case.peaks.append((ours[1], theirs[1]))
+    case.costs["load"].append(ours[0] / size)
+    case.costs["dump"].append(probe("dump", files.model, files.dump)[0] / size)
+    case.costs["encode_document"].append(probe("encode", files.model, files.encode)[0] /
+                                         case.encoded)
+
+
+def fresh_rounds(cases, args):
+    """Every case once a round, in an order that turns round by round: the
+    host's speed drifts over minutes, and sizes measured one after another
+    would compare the moments."""
+    for number in range(args.fresh_rounds):
+        log(f"fresh processes, round {number + 1} of {args.fresh_rounds}")
+        for case in (cases if number % 2 == 0 else reversed(cases)):
+            in_fresh_processes(case, number)
+    for case in cases:
+        case.result["per_token"] = {name: statistics.median(values)
+                                    for name, values in case.costs.items()}
+        case.result.setdefault("rounds", {})["per_token"] = case.costs
+        if case.peaks:
+            case.result.update({"peak": medians(case.peaks),
+                                "peak_ratio": median_ratio(case.peaks)})
+            case.result["rounds"]["peak"] = case.peaks
 
 
 def machine():
@@ -288,10 +317,24 @@ def main():
     # compare the cores. The fresh processes inherit the core.
     os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})
 
-    results = [measure(kind, size, args) for kind in kinds for size in sizes]
-    compared = list(results)
+    cases = [Case(args.out, kind, size) for kind in kinds for size in sizes]
     if args.large:
-        results += [measure_large(kind, args.large, args) for kind in kinds]
+        cases += [Case(args.out, kind, args.large, large=True) for kind in kinds]
+    # Kinds one after another, sizes of a kind side by side.
+    cases.sort(key=lambda case: kinds.index(case.kind))
+    try:
+        for case in cases:
+            if case.large:
+                prepare_large(case)
+            else:
+                against_json(case, args)
+            gc.collect()
+        fresh_rounds(cases, args)
+    finally:
+        for case in cases:
+            case.files.remove()
+    results = [case.result for case in cases]
+    compared = [case.result for case in cases if not case.large]
 
     report = [f"Machine: {machine()}.", "",
               f"Against json: medians of {args.rounds} interleaved rounds in one process "
@@ -301,7 +344,7 @@ def main():
               f"{TARGETS['load']}, dump ≤ {TARGETS['dump']}, load peak memory ≤ "
               f"{TARGETS['peak']}.", ""]
     report += targets_table(compared)
-    report += ["", f"Cost per token, medians of {args.fresh_rounds} fresh processes (train: "
+    report += ["", f"Cost per token, medians of {args.fresh_rounds} fresh processes taking turns (train: "
                f"documents of 100 tokens in which every token occurs twice; encode_document: "
                f"documents of 100 tokens drawn from the vocabulary; flat means largest / "
                f"smallest ≤ {FLAT}):", ""]
