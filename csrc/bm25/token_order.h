@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 
 namespace vorn::typing::text {
@@ -14,10 +13,9 @@ namespace vorn::typing::text {
 // Zero-padded, so that a text sorts before every longer text it begins.
 inline std::uint64_t order_prefix(std::string_view text) {
     std::uint64_t prefix = 0;
-    std::memcpy(&prefix, text.data(), text.size() < 8 ? text.size() : 8);
-    // The first byte must weigh most, whatever the machine's byte order.
-    if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
-        prefix = __builtin_bswap64(prefix);
+    for (std::size_t i = 0; i < 8; ++i) {
+        const unsigned byte = i < text.size() ? static_cast<unsigned char>(text[i]) : 0U;
+        prefix = (prefix << 8U) | byte;
     }
     return prefix;
 }
