@@ -119,7 +119,8 @@ class Files:
 
     def __init__(self, directory, kind, size):
         stem = os.path.join(directory, f"{kind}-{size}")
-        self.model, self.json, self.dump = stem + "-model.json", stem + "-json.json", stem + "-dump.json"
+        self.model, self.json = stem + "-model.json", stem + "-json.json"
+        self.dump = stem + "-dump.json"
         self.train, self.encode = stem + "-train.txt", stem + "-encode.txt"
 
     def remove(self):
@@ -344,8 +345,8 @@ def main():
               f"{TARGETS['load']}, dump ≤ {TARGETS['dump']}, load peak memory ≤ "
               f"{TARGETS['peak']}.", ""]
     report += targets_table(compared)
-    report += ["", f"Cost per token, medians of {args.fresh_rounds} fresh processes taking turns (train: "
-               f"documents of 100 tokens in which every token occurs twice; encode_document: "
+    report += ["", f"Cost per token, medians of {args.fresh_rounds} fresh processes taking turns "
+               f"(train: documents of 100 tokens in which every token occurs twice; encode_document: "
                f"documents of 100 tokens drawn from the vocabulary; flat means largest / "
                f"smallest ≤ {FLAT}):", ""]
     report += scaling_table(results, kinds)

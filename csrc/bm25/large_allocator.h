@@ -25,7 +25,8 @@ class LargeAllocator {
 
     LargeAllocator() noexcept = default;
     template <typename U>
-    LargeAllocator(const LargeAllocator<U>& /*other*/) noexcept {}  // NOLINT(google-explicit-constructor)
+    LargeAllocator(const LargeAllocator<U>& /*other*/) noexcept {
+    }  // NOLINT(google-explicit-constructor)
 
     T* allocate(std::size_t count) {
         const std::size_t bytes = count * sizeof(T);
@@ -62,7 +63,8 @@ class LargeAllocator {
 // Bytes from LargeAllocator, left uninitialised, owned.
 class LargeBlock {
   public:
-    explicit LargeBlock(std::size_t size) : data_(LargeAllocator<char>().allocate(size)), size_(size) {}
+    explicit LargeBlock(std::size_t size)
+        : data_(LargeAllocator<char>().allocate(size)), size_(size) {}
     LargeBlock(const LargeBlock&) = delete;
     LargeBlock& operator=(const LargeBlock&) = delete;
     LargeBlock(LargeBlock&& other) noexcept

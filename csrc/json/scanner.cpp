@@ -79,8 +79,7 @@ StringEnd read_string(std::string_view text, std::size_t& pos, std::string& out,
     }
 }
 
-NumberEnd scan_number(std::string_view text, std::size_t& pos, NumberText& number,
-                      char& culprit) {
+NumberEnd scan_number(std::string_view text, std::size_t& pos, NumberText& number, char& culprit) {
     // The mantissa takes minus signs, digits and full stops in any order; the
     // conversion later reads its longest valid prefix.
     const std::size_t mantissa_start = pos;

@@ -7,6 +7,7 @@
 
 #include "bm25/bm25.h"
 #include "python/holder.h"
+#include "python/text_argument.h"
 
 namespace py = pybind11;
 
@@ -24,9 +25,9 @@ void bind_bm25(py::module_& module) {
         .def("k1", [](const Model& self, double value) { self->k1(value); })
         .def("train", [](const Model& self, const StringTokens& tokens) { self->train(tokens); })
         .def("train", [](const Model& self, const IdTokens& tokens) { self->train(tokens); })
-        // A view of the str's UTF-8 form (or of the bytes), not a copy: a
-        // model file can be a hundred megabytes.
-        .def("load", [](const Model& self, std::string_view text) { self->load(text); })
+        // A model file can be a hundred megabytes: its text arrives as a view
+        // (see text_argument.h).
+        .def("load", [](const Model& self, const TextArgument& text) { self->load(text.view()); })
         .def("dump", [](const Model& self, const std::string& path) { self->dump(path); })
         .def("encode_document",
              [](const Model& self, const StringTokens& tokens) {

@@ -1,5 +1,6 @@
 """dump and load from Python: errors, safety of the file, and other processes."""
 
+import ctypes
 import json
 import os
 import random
@@ -155,6 +156,59 @@ class OtherWriters(unittest.TestCase):
         fresh = BM25()
         fresh.load(text)
         self.assertEqual(self.dumped(fresh), text)
+
+
+class TextArguments(unittest.TestCase):
+    """load reads a str through its UTF-8 form, which it makes itself: for
+    every kind of str (ASCII, Latin-1, the BMP, beyond it), with or without a
+    UTF-8 form that CPython already keeps, the result equals that of the same
+    text as UTF-8 bytes."""
+
+    def setUp(self):
+        self.directory = tempfile.TemporaryDirectory()
+        self.addCleanup(self.directory.cleanup)
+
+    def loaded(self, text):
+        model = BM25()
+        model.load(text)
+        path = os.path.join(self.directory.name, "model.json")
+        model.dump(path)
+        with open(path, "rb") as handle:
+            return handle.read()
+
+    def test_every_kind_of_str_reads_as_its_utf8(self):
+        draw = random.Random(8)
+        alphabets = {"ascii": "ab1 \"\\\t", "latin-1": "aé\xff\x80 \"",
+                     "bmp": "a北京\u0800\uffff\u07ff é", "astral": "a😀\U0010ffff北\x7f"}
+        for name, alphabet in alphabets.items():
+            table = {}
+            for _ in range(500):
+                token = "".join(draw.choice(alphabet) for _ in range(draw.randint(0, 7)))
+                table[token] = draw.randint(1, 9)
+            text = json.dumps({"_b": 0.5, "_doc_count": 3, "_doc_length_average": 2.0,
+                               "_k1": 1.5, "_doc_token_frequency": table}, ensure_ascii=False)
+            with self.subTest(kind=name):
+                expected = self.loaded(text.encode("utf-8"))
+                self.assertEqual(self.loaded(text), expected)
+                self.assertEqual(self.loaded(type("Text", (str,), {})(text)), expected)
+                # A str that already keeps its UTF-8 form.
+                as_utf8 = ctypes.pythonapi.PyUnicode_AsUTF8AndSize
+                as_utf8.restype = ctypes.c_void_p
+                as_utf8.argtypes = [ctypes.py_object, ctypes.c_void_p]
+                kept = text.encode("utf-8").decode("utf-8")
+                as_utf8(kept, None)
+                self.assertEqual(self.loaded(kept), expected)
+                self.assertEqual(json.loads(expected.decode("utf-8"))["_doc_token_frequency"],
+                                 table)
+
+    def test_surrogates_are_refused_before_anything_changes(self):
+        model = BM25()
+        model.train(["kept"])
+        for text in ("\ud800", '{"_doc_count" : 1, "\udfff" : 2}', "北" * 1000 + "\ud83d\ude00"):
+            with self.subTest(text=text[-3:]):
+                with self.assertRaises(TypeError):
+                    model.load(text)
+                self.assertEqual(model.encode_query(["kept"]), {"kept": 1.0})
 
 
 if __name__ == "__main__":

@@ -51,8 +51,7 @@ const struct {
     {kGood + R"("_doc_token_frequency": {"x": 1}, "_doc_token_frequency": {"y": 2}})", true},
     {kGood + R"("_doc_token_frequency": {"x": 1}, "_doc_token_frequency": 7})", true},
     {kGood + R"("_doc_token_frequency": 7, "_doc_token_frequency": {"y": 2}})", true},
-    {kGood + R"("_doc_token_frequency": {"x": 1.5}, "_doc_token_frequency": {"y": 2}})",
-     false},
+    {kGood + R"("_doc_token_frequency": {"x": 1.5}, "_doc_token_frequency": {"y": 2}})", false},
     {kGood + R"("_b": 1, "_b": 0.25, "_doc_count": 9})", true},
     // Keys with escapes, NUL and bytes that are not UTF-8.
     {kGood + R"("_doc_token_frequency": {"q\"uote": 1, "back\\slash": 2, "\b\f\n\r\t": 3,)"
@@ -69,8 +68,7 @@ const struct {
     // zero times infinity, negative counts, counts at the limits.
     {R"({"_b": 7.5e-1, "_doc_count": 3, "_doc_length_average": 25e-1, "_k1": 1E0})", true},
     {R"({"_b": 1e400, "_doc_count": 3, "_doc_length_average": 0e400, "_k1": -1e400})", true},
-    {kGood + R"("_doc_token_frequency": {"n": -5, "max": 2147483647, "min": -2147483648}})",
-     true},
+    {kGood + R"("_doc_token_frequency": {"n": -5, "max": 2147483647, "min": -2147483648}})", true},
     {kGood + R"("_doc_token_frequency": {"a": 12-3}})", false},
     // The failure table, row by row.
     {R"({"_doc_token_frequency": {"x": 1, "y": 1.5, "z": 3}, "_doc_count": 1})", false},

@@ -26,10 +26,10 @@ TEST(ObjectWriter, EmptyObjectClosesTwoCharactersBackFromThePad) {
         std::string indent;
         std::string expected;
     } rows[] = {
-        {1, "  ", "{\n\n}"},      {2, "  ", "{\n\n  }"},  {3, "  ", "{\n\n    }"},
-        {0, "  ", "{\n\n}"},      {-3, "  ", "{\n\n}"},   {1, " ", "{\n\n}"},
-        {2, " ", "{\n\n}"},       {3, " ", "{\n\n }"}, {1, "    ", "{\n\n  }"},
-        {2, "\t", "{\n\n}"},      {1, "", "{\n\n}"},
+        {1, "  ", "{\n\n}"}, {2, "  ", "{\n\n  }"}, {3, "  ", "{\n\n    }"},
+        {0, "  ", "{\n\n}"}, {-3, "  ", "{\n\n}"},  {1, " ", "{\n\n}"},
+        {2, " ", "{\n\n}"},  {3, " ", "{\n\n }"},   {1, "    ", "{\n\n  }"},
+        {2, "\t", "{\n\n}"}, {1, "", "{\n\n}"},
     };
     for (const auto& row : rows) {
         std::string out = "before:";

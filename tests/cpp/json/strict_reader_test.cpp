@@ -70,7 +70,10 @@ TEST(StrictReader, ReadsWhatParseReadsSilently) {
         R"({"\u00e9\uABCD": 1, "\x": 2, "\\x": 3, "a\qb": 4})",
         "{\"nul\0key\": 1, \"\xe4\xb8\xad\xff\": 2, \"\x01\x7f\": 3, \"\": 4}"s,
         // What follows the object is never read.
-        "{} {", "{\"a\": 1}x", "{\"a\": 1}}", "{}\0tail"s,
+        "{} {",
+        "{\"a\": 1}x",
+        "{\"a\": 1}}",
+        "{}\0tail"s,
         // Numbers in every form parse reads without a word.
         R"({"a": -0, "b": 007, "c": 2147483647, "d": -2147483648, "e": 12-3, "f": 1-})",
         R"({"a": 1.5, "b": 5., "c": -.5, "d": 1.2.3, "e": 0.000000, "f": -1.500000})",
@@ -125,8 +128,8 @@ TEST(StrictReader, GivesUpWhereParseSpeaksOrThrows) {
 // Values other than numbers and objects are left to parse, even where it
 // reads them silently.
 TEST(StrictReader, GivesUpOnValuesItDoesNotRead) {
-    for (const char* text : {R"({"a": "s"})", R"({"a": [1]})", R"({"a": true})",
-                             R"({"a": null})", R"({"a": {"b": "s"}})"}) {
+    for (const char* text : {R"({"a": "s"})", R"({"a": [1]})", R"({"a": true})", R"({"a": null})",
+                             R"({"a": {"b": "s"}})"}) {
         EXPECT_FALSE(accepted(text)) << text;
         EXPECT_EQ(parse_capturing(text).err, "") << text;
     }
