@@ -5,7 +5,6 @@ set -euo pipefail
 
 apt_packages=(
     cmake g++ make binutils pkg-config
-    pybind11-dev
     googletest libgtest-dev libgmock-dev
     clang libclang-rt-14-dev
     locales  # localedef: the tests build a decimal-comma locale
