@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the demo need, and only what is
 # missing: a machine that has everything pays a few package queries.
+# Arguments name further Debian packages that a caller needs as well, e.g.
+#   bash scripts/setup.sh python3-jieba python3-matplotlib
 set -euo pipefail
 
 apt_packages=(
@@ -11,6 +13,7 @@ apt_packages=(
     strace   # the dump tests watch the system calls that make a file durable
     nodejs
     mypy  # the install test type-checks an example against the installed stubs
+    "$@"
 )
 
 missing=()
