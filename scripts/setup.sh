@@ -10,6 +10,7 @@ apt_packages=(
     clang libclang-rt-14-dev
     nodejs
     mypy  # the install test type-checks an example against the installed stubs
+    python3-dask  # examples/dask_training.py and its test (pure Python; see scripts/debian_dask.py)
 )
 
 missing=()
