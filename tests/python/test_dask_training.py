@@ -71,11 +71,14 @@ class DaskTraining(unittest.TestCase):
     def test_the_links_show_dask_and_hide_debians_extension_modules(self):
         self.assertEqual(sorted(os.listdir(self.links)), sorted(debian_dask().PACKAGES))
         script = ("import importlib.util, dask.bag, dask.multiprocessing\n"
-                  "print(dask.__version__, importlib.util.find_spec('numpy'))\n")
+                  "numpy = importlib.util.find_spec('numpy')\n"
+                  "print(dask.__file__, numpy and numpy.origin)\n")
         shown = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
                                env=dict(os.environ, PYTHONPATH=self.links))
         self.assertEqual(shown.returncode, 0, shown.stderr)
-        self.assertTrue(shown.stdout.strip().endswith(" None"), shown.stdout)
+        dask_file, numpy_origin = shown.stdout.split()
+        self.assertTrue(dask_file.startswith(self.links + os.sep), dask_file)
+        self.assertNotIn(debian_dask().DIST_PACKAGES, numpy_origin)
 
     def test_without_dask_it_says_how_to_get_it(self):
         # A copy away from the checkout has no scripts/ to link Dask with.
