@@ -30,6 +30,7 @@ import math
 import os
 import random
 import re
+import socket
 import sys
 import tempfile
 import time
@@ -49,7 +50,8 @@ def documents(lines, jieba):
 
 
 def train_partition(lines):
-    """The map step, in a worker: a partition's model as its file's bytes."""
+    """The map step, in a worker: a partition's model as its file's bytes,
+    with the worker that trained it."""
     from pyvornlex import BM25, Jieba
     from pyvornlex_data import dict_paths
     from pyvornlex_merge import model_bytes
@@ -57,14 +59,16 @@ def train_partition(lines):
     jieba, model = Jieba(*dict_paths()), BM25()
     for tokens in documents(lines, jieba):
         model.train(tokens)
-    return [model_bytes(model)]
+    return [({(socket.gethostname(), os.getpid())}, model_bytes(model))]
 
 
 def merge_partitions(parts):
     """An inner node of the merge tree, in a worker."""
     from pyvornlex_merge import merge_texts
 
-    return [merge_texts([text for part in parts for text in part])]
+    pairs = [pair for part in parts for pair in part]
+    return [(set().union(*(workers for workers, _ in pairs)),
+             merge_texts([text for _, text in pairs]))]
 
 
 def corpus_files(corpus):
@@ -92,13 +96,14 @@ def corpus_bag(corpus, partitions):
                               blocksize=max(1, math.ceil(size / partitions)))
 
 
-DaskRun = collections.namedtuple("DaskRun", "merged partitions map_seconds merge_seconds")
+DaskRun = collections.namedtuple("DaskRun",
+                                 "merged partitions workers map_seconds merge_seconds")
 
 
 def train_with_dask(corpus, partitions, fan_in=FAN_IN, **compute_options):
-    """The merged model file's bytes, the number of partitions, and the
-    seconds of the map (with the inner merges of the tree) and of the
-    driver's merge."""
+    """The merged model file's bytes, the number of partitions and of the
+    worker processes that trained them, and the seconds of the map (with the
+    inner merges of the tree) and of the driver's merge."""
     import dask
 
     from pyvornlex_merge import merge_texts
@@ -109,10 +114,11 @@ def train_with_dask(corpus, partitions, fan_in=FAN_IN, **compute_options):
     while len(level) > fan_in:
         level = [dask.delayed(merge_partitions)(level[start:start + fan_in])
                  for start in range(0, len(level), fan_in)]
-    parts = dask.compute(*level, **compute_options)
+    pairs = [pair for part in dask.compute(*level, **compute_options) for pair in part]
     mapped = time.perf_counter()
-    merged = merge_texts([text for part in parts for text in part])
-    return DaskRun(merged, partitions, mapped - started, time.perf_counter() - mapped)
+    merged = merge_texts([text for _, text in pairs])
+    workers = len(set().union(*(workers for workers, _ in pairs)))
+    return DaskRun(merged, partitions, workers, mapped - started, time.perf_counter() - mapped)
 
 
 def train_in_one_process(corpus):
@@ -164,7 +170,9 @@ def make_dask_importable():
 
 def compute_options(arguments):
     if arguments.scheduler is None:
-        return {"scheduler": "processes", "num_workers": arguments.workers}
+        # chunksize 1: by default the scheduler hands up to six ready tasks
+        # to one worker at once, and a few long tasks would share one process.
+        return {"scheduler": "processes", "num_workers": arguments.workers, "chunksize": 1}
     try:
         from dask.distributed import Client
     except ImportError:
@@ -189,9 +197,10 @@ def run(arguments):
     write_model(arguments.output, merged)
     total = time.perf_counter() - started
     doc_count = int(re.search(rb'"_doc_count" : (-?[0-9]+)', merged).group(1))
-    print("%s: %d documents in %d partitions trained on %s, written to %s"
-          % (corpus, doc_count, dask_run.partitions, arguments.scheduler or
-             "%d worker processes" % arguments.workers, arguments.output))
+    print("%s: %d documents in %d partitions trained by %d worker processes (%s), "
+          "written to %s" % (corpus, doc_count, dask_run.partitions, dask_run.workers,
+                             arguments.scheduler or "%d local" % arguments.workers,
+                             arguments.output))
     print("seconds: total %.3f, map %.3f, merge on the driver %.3f"
           % (total, dask_run.map_seconds, dask_run.merge_seconds))
     if verify:

@@ -56,7 +56,9 @@ class DaskTraining(unittest.TestCase):
         result = self.run_example("--workers", "2", "--partitions", "2", "-o", output,
                                   self.corpus, python_path=self.links + os.pathsep + MODULE_DIR)
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertIn("211 documents in 2 partitions trained on 2 worker processes",
+        # Both workers trained a partition: the scheduler must not hand both
+        # tasks to one process.
+        self.assertIn("211 documents in 2 partitions trained by 2 worker processes (2 local)",
                       result.stdout)
         self.assertIn("verified: equal byte for byte", result.stdout)
 
