@@ -223,7 +223,8 @@ class Refusals(unittest.TestCase):
         for text, says in [("", "json data should not be empty"), ("{}", "load doc_count failed"),
                            ("model.json", "load doc_count failed"),
                            ('{"_doc_count" : 1e}', "invalid stol"), (cut, "load k1 failed"),
-                           (self.good.replace("0.750000", "1"), "load b failed")]:
+                           (self.good.replace("0.750000", "1"), "load b failed"),
+                           (shard_text(1, "1.000000", '    "a" : 2147483648'), "out of range")]:
             with self.subTest(text=text[:20]):
                 self.refused([self.good, text], MergeError,
                              "{2} is not a model that load accepts .*" + says)
@@ -285,6 +286,14 @@ class WhatLoadAccepts(unittest.TestCase):
                 self.assertNotEqual(variant, text)
                 self.assertEqual(merge_texts([variant, other]), expected)
                 self.assertEqual(merge_texts([other, variant.encode()]), expected.encode())
+
+    def test_six_decimals_that_are_not_the_f_form_of_their_double(self):
+        # Past 2**33 doubles lie further apart than a millionth: load reads
+        # this b as the double nearest to it, which dump writes otherwise.
+        text = shard_text(1, "1.000000", '    "a" : 1', b="10000000000.000001")
+        self.assertEqual("%f" % float("10000000000.000001"), "10000000000.000002")
+        self.assertEqual(merge_texts([text]), model_text(loaded(text)))
+        self.assertIn('"_b" : 10000000000.000002,', merge_texts([text]))
 
     def test_a_laid_out_file_is_merged_as_files_are(self):
         with tempfile.TemporaryDirectory() as directory:
