@@ -7,7 +7,8 @@ CORPUS is a text file, one document a line (the bench corpus of
 bench/run.sh); --repeat N trains on N copies of it one after the other, to
 show a corpus on which cutting outweighs the dictionaries' loading. Every road runs as a fresh process of its own (interpreter,
 imports, Jieba's dictionaries and the model file included), the roads taking
-turns within each round; times are wall-clock medians. Dask runs on its
+turns within each round; times are medians of wall-clock time and of the
+processor time of the road's processes (driver and workers). Dask runs on its
 `processes` scheduler, through examples/dask_training.py, with Debian's
 python3-dask linked by scripts/debian_dask.py. All roads must write the same
 model file, byte for byte.
@@ -17,6 +18,7 @@ import argparse
 import os
 import platform
 import re
+import resource
 import statistics
 import subprocess
 import sys
@@ -52,15 +54,19 @@ def run_road(workers, partitions, corpus, output, environment):
     else:
         command = [sys.executable, EXAMPLE, "--workers", str(workers), "--partitions",
                    str(partitions), "--no-verify", "-o", output, corpus]
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
     started = time.perf_counter()
     result = subprocess.run(command, env=environment, capture_output=True, text=True)
     wall = time.perf_counter() - started
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    # The workers are reaped by the driver, so their time counts here too.
+    processor = (after.ru_utime + after.ru_stime) - (before.ru_utime + before.ru_stime)
     if result.returncode != 0:
         raise SystemExit("dask_scaling: %s failed:\n%s" % (" ".join(command), result.stderr))
     seconds = SECONDS.search(result.stdout)
     merge = float(seconds.group(3)) if seconds else 0.0
     with open(output, "rb") as handle:
-        return wall, merge, handle.read()
+        return wall, processor, merge, handle.read()
 
 
 def machine():
@@ -97,18 +103,20 @@ def main():
         environment = dict(os.environ, PYTHONDONTWRITEBYTECODE="1",
                            PYTHONPATH=links + os.pathsep + os.path.abspath(arguments.module_dir))
         walls = {name: [] for name, _, _ in ROADS}
+        processors = {name: [] for name, _, _ in ROADS}
         merges = {name: [] for name, _, _ in ROADS}
         files = set()
         load_before = os.getloadavg()
         for round_number in range(arguments.rounds):
             for name, workers, partitions in ROADS:
-                wall, merge, data = run_road(workers, partitions, corpus,
-                                             os.path.join(scratch, "model.json"), environment)
+                wall, processor, merge, data = run_road(
+                    workers, partitions, corpus, os.path.join(scratch, "model.json"), environment)
                 walls[name].append(wall)
+                processors[name].append(processor)
                 merges[name].append(merge)
                 files.add(data)
-                print("round %d: %-30s %.2f s (merge %.3f s)" % (round_number + 1, name, wall,
-                                                                  merge), file=sys.stderr)
+                print("round %d: %-30s %.2f s, processor %.2f s (merge %.3f s)"
+                      % (round_number + 1, name, wall, processor, merge), file=sys.stderr)
         load_after = os.getloadavg()
     if len(files) != 1:
         raise SystemExit("dask_scaling: the roads wrote different model files")
@@ -122,13 +130,15 @@ def main():
              len(text.encode("utf-8")) / 1e6, arguments.rounds))
     print()
     plain = statistics.median(walls[ROADS[0][0]])
-    print("| Road | Wall time | Range | vs one process | Merge on the driver | Merge's share |")
-    print("|---|---:|---:|---:|---:|---:|")
+    print("| Road | Wall time | Range | vs one process | Processor time | Merge on the driver "
+          "| Merge's share |")
+    print("|---|---:|---:|---:|---:|---:|---:|")
     for name, workers, _ in ROADS:
         wall = statistics.median(walls[name])
         merge = statistics.median(merges[name])
-        print("| %s | %.2f s | %.2f to %.2f s | %.2f | %s | %s |"
+        print("| %s | %.2f s | %.2f to %.2f s | %.2f | %.2f s | %s | %s |"
               % (name, wall, min(walls[name]), max(walls[name]), plain / wall,
+                 statistics.median(processors[name]),
                  "%.0f ms" % (merge * 1000) if workers else "",
                  "%.1f %%" % (100 * merge / wall) if workers else ""))
 
