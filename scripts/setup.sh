@@ -13,6 +13,7 @@ apt_packages=(
     strace   # the dump tests watch the system calls that make a file durable
     nodejs
     mypy  # the install test type-checks an example against the installed stubs
+    python3-dask  # examples/dask_training.py and its test (pure Python; see scripts/debian_dask.py)
     "$@"
 )
 
