@@ -340,6 +340,28 @@ class Files(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.root)),
                          ["link.json", "merged.json", "s0.json", "s1.json", "s2.json"])
 
+    def test_written_files_keep_links_and_owners_as_dump_does(self):
+        texts = [model_bytes(trained(corpus(40)[:20])), model_bytes(trained(corpus(40)[20:]))]
+        for number, text in enumerate(texts):
+            write_model(self.path("s%d.json" % number), text)
+        shards = [self.path("s0.json"), self.path("s1.json")]
+        # Every name of a hard-linked file sees the merged model.
+        write_model(self.path("merged.json"), "old")
+        os.link(self.path("merged.json"), self.path("other-name.json"))
+        merge_files(self.path("merged.json"), shards)
+        self.assertEqual(self.read("other-name.json"), merge_texts(texts))
+        # A link to a file not there yet creates the file through it.
+        os.symlink("later.json", self.path("dangling.json"))
+        merge_files(self.path("dangling.json"), shards)
+        self.assertTrue(os.path.islink(self.path("dangling.json")))
+        self.assertEqual(self.read("later.json"), merge_texts(texts))
+        if os.geteuid() == 0:
+            os.chown(self.path("later.json"), 65534, 65534)
+            merge_files(self.path("later.json"), shards)
+            status = os.stat(self.path("later.json"))
+            self.assertEqual((status.st_uid, status.st_gid), (65534, 65534))
+        self.assertFalse([name for name in os.listdir(self.root) if name.endswith(".tmp")])
+
     def test_merging_files_streams(self):
         # Eight shards of 40,000 tokens, some shared: the merge holds lines
         # and write batches, never a table.
