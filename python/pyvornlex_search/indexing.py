@@ -15,7 +15,7 @@ import sqlite3
 import tempfile
 import time
 from contextlib import contextmanager
-from itertools import repeat
+from itertools import chain, repeat
 from typing import Iterable, Iterator, NamedTuple
 
 from pyvornlex import BM25, Jieba
@@ -136,13 +136,18 @@ class _PostingRows:
         self.tokens: set[int] = set()
 
     def __iter__(self) -> Iterator[tuple[int, int, float]]:
+        # Rows flow through C iterators only (chain, zip, map, repeat): a
+        # generator frame per row would cost as much as the row's insert.
+        return chain.from_iterable(self._per_document())
+
+    def _per_document(self) -> Iterator[Iterator[tuple[int, int, float]]]:
         encode, token_id, tokens = self._encoder.encode_document, self._ids.__getitem__, self.tokens
         for doc, document in self._documents:
             vector = encode(document)
             ids = list(map(token_id, vector))
             self.count += len(ids)
             tokens.update(ids)
-            yield from zip(ids, repeat(doc), vector.values())
+            yield zip(ids, repeat(doc), vector.values())
 
 
 def _store(connection: sqlite3.Connection, batch: _Batch, content: bytes,

@@ -42,12 +42,11 @@ class Segmenter:
         self._kept = _Searchable()
 
     def words(self, text: str) -> list[str]:
-        kept = self._kept
-        return [word for word in self.jieba.cut(text) if kept[word]]
+        return list(filter(self._kept.__getitem__, self.jieba.cut(text)))
 
     def _cut_chunk(self, texts: Sequence[str]) -> list[list[str]]:
-        cut, kept = self.jieba.cut, self._kept
-        return [[word for word in cut(text) if kept[word]] for text in texts]
+        cut, kept = self.jieba.cut, self._kept.__getitem__
+        return [list(filter(kept, cut(text))) for text in texts]
 
     def cut_many(self, texts: Sequence[str]) -> list[list[str]]:
         chunks = [texts[start:start + _CHUNK] for start in range(0, len(texts), _CHUNK)]
