@@ -34,7 +34,7 @@ def corpus_files(path: str) -> list[str]:
         raise CorpusError(f"{path}: no such file or folder")
     if not os.path.isdir(path):
         return [path]
-    found = []
+    found: list[str] = []
     for folder, subfolders, names in os.walk(path, onerror=_raise_walk_error):
         subfolders[:] = sorted(name for name in subfolders if not name.startswith("."))
         found.extend(os.path.join(folder, name) for name in sorted(names)

@@ -109,7 +109,7 @@ def _trained_encoder(model: BM25, words: Iterable[list[str]]) -> tuple[bytes, BM
         train(document)
     content = model_file_bytes(model)
     encoder = BM25()
-    encoder.load(content)
+    encoder.load(content)  # type: ignore[arg-type]  # load takes the file's bytes as well
     return content, encoder
 
 

@@ -22,7 +22,7 @@ from __future__ import annotations
 import heapq
 import json
 import sqlite3
-from typing import NamedTuple, Sequence
+from typing import Iterable, NamedTuple, Sequence
 
 __all__ = ["Term", "top_k", "brute_force"]
 
@@ -52,12 +52,12 @@ def _ranked(scores: dict[int, float], k: int) -> Ranked:
     return [(-negated, doc) for negated, doc in best]
 
 
-def _exact_scores(docs: object, weights: Sequence[float],
+def _exact_scores(docs: Iterable[int], weights: Sequence[float],
                   lists: Sequence[dict[int, float]]) -> dict[int, float]:
     """Scores summed in term order; `lists` must hold every listed doc's weight."""
     scores = {}
     pairs = list(zip(weights, lists))
-    for doc in docs:  # type: ignore[attr-defined]
+    for doc in docs:
         score = 0.0
         for weight, postings in pairs:
             stored = postings.get(doc)
@@ -70,7 +70,7 @@ def _exact_scores(docs: object, weights: Sequence[float],
 def brute_force(connection: sqlite3.Connection, terms: Sequence[Term], k: int) -> Ranked:
     """Reads every posting of every term and ranks all matching documents."""
     lists = [dict(connection.execute(_FULL_LIST, (term.token,))) for term in terms]
-    matches = set().union(*lists) if lists else set()
+    matches: set[int] = set().union(*lists)
     return _ranked(_exact_scores(matches, [term.weight for term in terms], lists), k)
 
 
@@ -154,9 +154,9 @@ def top_k(connection: sqlite3.Connection, terms: Sequence[Term], k: int) -> Rank
                         partial[doc] += weight * stored
             else:
                 for doc in partial:
-                    stored = found.get(doc)
-                    if stored is not None:
-                        partial[doc] += weight * stored
+                    present = found.get(doc)
+                    if present is not None:
+                        partial[doc] += weight * present
         ranked = _ranked(_exact_scores(partial, weights, [p.weights for p in known]), k)
         if essential == count:
             return ranked  # every term read in full: every match was a candidate

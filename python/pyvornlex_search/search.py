@@ -5,7 +5,7 @@ from __future__ import annotations
 
 import json
 import math
-import sqlite3
+import threading
 from types import TracebackType
 from typing import NamedTuple
 
@@ -13,6 +13,7 @@ from pyvornlex import BM25, Jieba
 
 from .errors import DatabaseError, EmptyQueryError
 from .layout import open_existing
+from .modelfile import model_statistics
 from .plan import Ranked, Term, brute_force, top_k
 from .words import Segmenter
 
@@ -38,7 +39,8 @@ class Hit(NamedTuple):
 class SearchIndex:
     """An open database to search. Open it once and search many times: opening
     loads the stored model, and building the default `Jieba` takes a second or
-    two (pass one to share it)."""
+    two (pass one to share it). Threads may share it; their searches take
+    turns on its one connection."""
 
     def __init__(self, database: str, *, jieba: Jieba | None = None) -> None:
         self.database = database
@@ -46,8 +48,9 @@ class SearchIndex:
         self._segmenter = Segmenter(jieba, threads=1)
         self._data_version = -1
         self._model = BM25()
+        self._lock = threading.Lock()
         try:
-            self._connection.execute("PRAGMA query_only = ON")
+            self._connection.executescript("PRAGMA query_only = ON; PRAGMA cache_size = -65536;")
             self._refresh()
         except BaseException:
             self._connection.close()
@@ -83,7 +86,7 @@ class SearchIndex:
         if not words:
             raise EmptyQueryError(f"the query {query!r} cuts to no searchable word "
                                   "(only blanks and punctuation)")
-        vector = self._model.encode_query(words)
+        vector: dict[str, float] = self._model.encode_query(words)
         if not all(math.isfinite(weight) for weight in vector.values()):
             raise EmptyQueryError(f"the query {query!r} cannot be ranked: the IDFs of its "
                                   "words add up to zero, so its weights are not finite")
@@ -103,6 +106,10 @@ class SearchIndex:
     def _run(self, query: str, k: int, exhaustive: bool) -> list[Hit]:
         if isinstance(k, bool) or not isinstance(k, int) or k < 1:
             raise ValueError(f"k must be a positive integer, not {k!r}")
+        with self._lock:
+            return self._run_locked(query, k, exhaustive)
+
+    def _run_locked(self, query: str, k: int, exhaustive: bool) -> list[Hit]:
         connection = self._connection
         connection.execute("BEGIN")  # one snapshot for the model and every posting read
         try:
@@ -128,17 +135,19 @@ class SearchIndex:
     def stale_documents(self) -> int:
         """Documents whose weights were encoded with another average length than
         the model's current one (after `add_documents`; `reencode` refreshes them)."""
-        average = json.loads(self._connection.execute(
-            "SELECT value FROM meta WHERE key = 'model'").fetchone()[0].decode(
-                "utf-8", "surrogateescape"))["_doc_length_average"]
-        row = self._connection.execute(
-            "SELECT coalesce(sum(last_doc - first_doc + 1), 0) FROM encoding "
-            "WHERE doc_length_average != ?", (float(average),)).fetchone()
+        with self._lock:
+            content = self._connection.execute(
+                "SELECT value FROM meta WHERE key = 'model'").fetchone()[0]
+            average = float(model_statistics(content)["_doc_length_average"])
+            row = self._connection.execute(
+                "SELECT coalesce(sum(last_doc - first_doc + 1), 0) FROM encoding "
+                "WHERE doc_length_average != ?", (average,)).fetchone()
         return int(row[0])
 
     def statistics(self) -> dict[str, int]:
         """Counts of documents, distinct words and postings."""
         one = self._connection.execute
-        return {"documents": one("SELECT count(*) FROM document").fetchone()[0],
-                "words": one("SELECT count(*) FROM token WHERE postings > 0").fetchone()[0],
-                "postings": one("SELECT coalesce(sum(postings), 0) FROM token").fetchone()[0]}
+        with self._lock:
+            return {"documents": one("SELECT count(*) FROM document").fetchone()[0],
+                    "words": one("SELECT count(*) FROM token WHERE postings > 0").fetchone()[0],
+                    "postings": one("SELECT coalesce(sum(postings), 0) FROM token").fetchone()[0]}
