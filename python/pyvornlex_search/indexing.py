@@ -28,9 +28,9 @@ from .words import SEGMENTER, Segmenter
 
 __all__ = ["IndexReport", "build_index", "add_documents", "reencode"]
 
-# Doc-order inserts into the (token, doc) key fill the pages as densely as
-# key-order ones here, and sorting the postings in Python first costs more
-# than it saves.
+# Postings go in in document order, each to its place in the (token, doc)
+# key: sorting them in Python first costs more than it saves, and the final
+# copy of a new database packs the pages anyway.
 _INSERT_POSTING = "INSERT INTO posting(token, doc, weight) VALUES (?, ?, ?)"
 _REFRESH_TOKENS = """
 UPDATE token SET (postings, min_weight, max_weight) =
@@ -365,5 +365,5 @@ def reencode(database: str, *, jieba: Jieba | None = None,
         connection.execute("DELETE FROM encoding")
         connection.execute("INSERT INTO encoding(first_doc, last_doc, doc_length_average) "
                            "VALUES (?, ?, ?)", (documents[0][0], documents[-1][0], average))
-    batch = _Batch([], [(0, 0, "")] * len(documents), words, [], 0, 0)
-    return _report(database, batch, documents[0][0], rows.count, started)
+    return IndexReport(database, len(documents), documents[0][0], rows.count, [], 0, 0,
+                       time.perf_counter() - started)
