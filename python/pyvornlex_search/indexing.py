@@ -12,7 +12,6 @@ import gc
 import math
 import os
 import sqlite3
-import tempfile
 import time
 from contextlib import contextmanager
 from itertools import chain, repeat
@@ -24,6 +23,7 @@ from .corpus import read_corpus
 from .errors import CorpusError, DatabaseError
 from .layout import APPLICATION_ID, LAYOUT_VERSION, SCHEMA, open_existing
 from .modelfile import model_file_bytes, model_statistics
+from .placement import check_target_free, move_into_place, scratch_file, sync_folder
 from .words import SEGMENTER, Segmenter
 
 __all__ = ["IndexReport", "build_index", "add_documents", "reencode"]
@@ -185,52 +185,30 @@ def _report(database: str, batch: _Batch, first_doc: int, postings: int,
                        batch.blank_lines, batch.wordless_lines, time.perf_counter() - started)
 
 
-def _check_target_free(database: str) -> None:
-    for path in (database, database + "-wal", database + "-journal"):
-        if os.path.lexists(path):
-            raise DatabaseError(
-                f"{path}: already exists; add documents to an index with "
-                f"'python -m pyvornlex_search add CORPUS {database}', or remove it first")
-    folder = os.path.dirname(os.path.abspath(database))
-    if not os.path.isdir(folder):
-        raise DatabaseError(f"{database}: the folder {folder} does not exist")
-
-
 def build_index(corpus: str, database: str, *, jieba: Jieba | None = None,
                 b: float = 0.75, k1: float = 1.2, threads: int | None = None) -> IndexReport:
     """Indexes the corpus (a file, one document per line, or a folder of such
     files) into a new database at `database`, which must not exist yet."""
     started = time.perf_counter()
     _check_parameters(b, k1)
-    _check_target_free(database)
+    check_target_free(database)
     segmenter = Segmenter(jieba, threads)
     with _collector_paused():
         batch = _read_and_cut(corpus, segmenter)
         content, encoder = _trained_encoder(BM25(b, k1), batch.words)
         folder = os.path.dirname(os.path.abspath(database))
-        scratch = _scratch_file(folder, database, ".building")
+        scratch = scratch_file(folder, database, ".building")
         try:
-            partial = _scratch_file(folder, database, ".partial")
+            partial = scratch_file(folder, database, ".partial")
             try:
                 postings = _build_file(scratch, partial, batch, content, encoder)
-                _move_into_place(partial, database)
+                move_into_place(partial, database)
             finally:
                 os.unlink(partial)
         finally:
             os.unlink(scratch)
-    _sync_folder(folder)
+    sync_folder(folder)
     return _report(database, batch, 1, postings, started)
-
-
-def _scratch_file(folder: str, database: str, suffix: str) -> str:
-    """A new empty file beside the database, with the mode a new file gets."""
-    handle, path = tempfile.mkstemp(prefix=os.path.basename(database) + ".", suffix=suffix,
-                                    dir=folder)
-    os.close(handle)
-    mask = os.umask(0)
-    os.umask(mask)
-    os.chmod(path, 0o666 & ~mask)
-    return path
 
 
 def _build_file(scratch: str, partial: str, batch: _Batch, content: bytes,
@@ -263,33 +241,6 @@ def _build_file(scratch: str, partial: str, batch: _Batch, content: bytes,
     with open(partial, "rb+") as handle:
         os.fsync(handle.fileno())
     return postings
-
-
-def _move_into_place(partial: str, database: str) -> None:
-    try:
-        os.link(partial, database)  # fails rather than replace a file made meanwhile
-    except FileExistsError:
-        raise DatabaseError(f"{database}: appeared while indexing; nothing was replaced") from None
-    except OSError:
-        # A file system without hard links: a rename, after one more look.
-        if os.path.lexists(database):
-            raise DatabaseError(f"{database}: appeared while indexing; "
-                                "nothing was replaced") from None
-        os.rename(partial, database)
-        open(partial, "wb").close()  # the caller removes it
-
-
-def _sync_folder(folder: str) -> None:
-    try:
-        descriptor = os.open(folder, os.O_RDONLY)
-    except OSError:
-        return
-    try:
-        os.fsync(descriptor)
-    except OSError:
-        pass
-    finally:
-        os.close(descriptor)
 
 
 @contextmanager
