@@ -27,10 +27,11 @@ import sys
 import tempfile
 import time
 from collections import Counter
+from itertools import accumulate
 
 from pyvornlex import BM25, Jieba
 from pyvornlex_data import dict_paths
-from pyvornlex_search import SearchIndex, build_index
+from pyvornlex_search import SearchIndex, add_documents, build_index, reencode
 
 QUERY_WORDS = 6
 TOP = 10
@@ -64,12 +65,16 @@ def draw_queries(documents: list[list[str]], count: int, seed: int) -> dict[str,
     by_document = [" ".join(chooser.sample(chooser.choice(long_enough), QUERY_WORDS))
                    for _ in range(count)]
     frequency = Counter(word for words in documents for word in words)
-    vocabulary, weights = zip(*sorted(frequency.items()))
+    vocabulary, counts = zip(*sorted(frequency.items()))
+    totals = list(accumulate(counts))
     by_frequency = []
-    while len(by_frequency) < count:
-        words = set(chooser.choices(vocabulary, weights, k=QUERY_WORDS * 2))
-        if len(words) >= QUERY_WORDS:
-            by_frequency.append(" ".join(sorted(words)[:QUERY_WORDS]))
+    for _ in range(count):
+        words: list[str] = []
+        while len(words) < QUERY_WORDS:
+            word = chooser.choices(vocabulary, cum_weights=totals)[0]
+            if word not in words:
+                words.append(word)
+        by_frequency.append(" ".join(words))
     return {"document": by_document, "frequency": by_frequency}
 
 
@@ -159,6 +164,20 @@ def main() -> int:
                       f"brute force in the database p50 {percentile(brute, 0.5):.2f} ms, "
                       f"p95 {percentile(brute, 0.95):.2f} ms; "
                       f"top {TOP} equal to the reference: {equal}/{len(texts)}")
+
+        tenth = os.path.join(folder, "tenth.txt")
+        with open(arguments.corpus, encoding="utf-8", errors="replace") as source, \
+                open(tenth, "w", encoding="utf-8") as target:
+            lines = source.read().splitlines()
+            target.write("\n".join(lines[:len(lines) // 10]) + "\n")
+        moment = time.perf_counter()
+        added = add_documents(tenth, database, jieba=jieba)
+        adding = time.perf_counter() - moment
+        moment = time.perf_counter()
+        again = reencode(database, jieba=jieba)
+        print(f"Adding the first tenth again ({added.documents} documents, one transaction): "
+              f"{adding:.2f} s; re-encoding all {again.documents} documents: "
+              f"{time.perf_counter() - moment:.2f} s")
 
     print(f"Load average at end: {load_average()}")
     p95 = percentile(results["document"][0], 0.95)
