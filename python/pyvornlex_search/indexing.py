@@ -32,10 +32,13 @@ __all__ = ["IndexReport", "build_index", "add_documents", "reencode"]
 # key: sorting them in Python first costs more than it saves, and the final
 # copy of a new database packs the pages anyway.
 _INSERT_POSTING = "INSERT INTO posting(token, doc, weight) VALUES (?, ?, ?)"
-_REFRESH_TOKENS = """
-UPDATE token SET (postings, min_weight, max_weight) =
-    (SELECT count(*), coalesce(min(weight), 0.0), coalesce(max(weight), 0.0)
-     FROM posting WHERE posting.token = token.id)"""
+# One pass over the postings of the words in temp.vocab, in key order.
+_WRITE_TOKENS = """
+INSERT OR REPLACE INTO token(word, id, postings, min_weight, max_weight)
+SELECT vocab.word, vocab.id, count(posting.doc),
+       coalesce(min(posting.weight), 0.0), coalesce(max(posting.weight), 0.0)
+FROM temp.vocab AS vocab LEFT JOIN posting ON posting.token = vocab.id
+GROUP BY vocab.id"""
 
 
 class IndexReport(NamedTuple):
@@ -162,21 +165,27 @@ def _store(connection: sqlite3.Connection, batch: _Batch, content: bytes,
         "INSERT INTO document(id, source, line, text) VALUES (?, ?, ?, ?)",
         [(doc, first_source + source, number, text)
          for doc, (source, number, text) in enumerate(batch.rows, first_doc)])
-    fresh = _new_token_ids(content, known)
-    connection.executemany("INSERT INTO token(word, id, postings, min_weight, max_weight) "
-                           "VALUES (?, ?, 0, 0.0, 0.0)", fresh.items())
-    rows = _PostingRows(encoder, enumerate(batch.words, first_doc), {**known, **fresh})
+    ids = {**known, **_new_token_ids(content, known)}
+    rows = _PostingRows(encoder, enumerate(batch.words, first_doc), ids)
     connection.executemany(_INSERT_POSTING, rows)
-    if not known:
-        connection.execute(_REFRESH_TOKENS)
-    else:
-        connection.execute(_REFRESH_TOKENS + " WHERE id IN (SELECT value FROM json_each(?))",
-                           (repr(sorted(rows.tokens)),))
+    _write_tokens(connection, {word: token for word, token in ids.items()
+                               if token in rows.tokens})
     average = float(model_statistics(content)["_doc_length_average"])
     connection.execute("INSERT INTO encoding(first_doc, last_doc, doc_length_average) "
                        "VALUES (?, ?, ?)", (first_doc, first_doc + len(batch.words) - 1, average))
     connection.execute("INSERT OR REPLACE INTO meta(key, value) VALUES ('model', ?)", (content,))
     return rows.count
+
+
+def _write_tokens(connection: sqlite3.Connection, words: dict[str, int]) -> None:
+    """Writes the token rows of `words` (word -> id) with counts and weight
+    bounds from their postings."""
+    connection.execute("CREATE TEMP TABLE vocab(id INTEGER PRIMARY KEY, word TEXT NOT NULL)")
+    try:
+        connection.executemany("INSERT INTO temp.vocab(word, id) VALUES (?, ?)", words.items())
+        connection.execute(_WRITE_TOKENS)
+    finally:
+        connection.execute("DROP TABLE temp.vocab")
 
 
 def _report(database: str, batch: _Batch, first_doc: int, postings: int,
@@ -247,7 +256,7 @@ def _build_file(scratch: str, partial: str, batch: _Batch, content: bytes,
 def _write_transaction(database: str) -> Iterator[sqlite3.Connection]:
     connection = open_existing(database)
     try:
-        connection.execute("PRAGMA cache_size = -262144")
+        connection.executescript("PRAGMA cache_size = -262144; PRAGMA temp_store = MEMORY;")
         try:
             connection.execute("BEGIN IMMEDIATE")
         except sqlite3.OperationalError as error:
@@ -303,15 +312,13 @@ def reencode(database: str, *, jieba: Jieba | None = None,
         # A segmenter that changed since indexing may bring words never seen.
         missing = sorted({word for document in words for word in document} - known.keys())
         start = max(known.values(), default=-1) + 1
-        fresh = {word: start + offset for offset, word in enumerate(missing)}
-        connection.executemany("INSERT INTO token(word, id, postings, min_weight, max_weight) "
-                               "VALUES (?, ?, 0, 0.0, 0.0)", fresh.items())
+        ids = {**known, **{word: start + offset for offset, word in enumerate(missing)}}
         rows = _PostingRows(
             model, ((doc, document) for (doc, _), document in zip(documents, words) if document),
-            {**known, **fresh})
+            ids)
         connection.execute("DELETE FROM posting")
         connection.executemany(_INSERT_POSTING, rows)
-        connection.execute(_REFRESH_TOKENS)
+        _write_tokens(connection, ids)  # every word: some may have lost all their postings
         average = float(model_statistics(content)["_doc_length_average"])
         connection.execute("DELETE FROM encoding")
         connection.execute("INSERT INTO encoding(first_doc, last_doc, doc_length_average) "
