@@ -45,7 +45,8 @@ class SearchIndex:
     def __init__(self, database: str, *, jieba: Jieba | None = None) -> None:
         self.database = database
         self._connection = open_existing(database)
-        self._segmenter = Segmenter(jieba, threads=1)
+        self._jieba = jieba
+        self._segmenter: Segmenter | None = None  # built at the first query: counts need none
         self._data_version = -1
         self._model = BM25()
         self._lock = threading.Lock()
@@ -78,6 +79,8 @@ class SearchIndex:
 
     def words(self, text: str) -> list[str]:
         """The words that the index stores for `text` (documents and queries alike)."""
+        if self._segmenter is None:
+            self._segmenter = Segmenter(self._jieba, threads=1)
         return self._segmenter.words(text)
 
     def query_vector(self, query: str) -> dict[str, float]:
