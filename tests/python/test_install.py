@@ -117,6 +117,7 @@ class OfflineInstall(unittest.TestCase):
         version, *recorded = self.output_lines(script)
         self.assertEqual(version, project_version())
         ours = ("pyvornlex.", "pyvornlex-stubs", "pyvornlex_data", "pyvornlex_merge",
+                "pyvornlex_search",
                 "pyvornlex-" + version)
         on_disk = {os.path.relpath(os.path.join(d, f), self.site_packages)
                    for d, _, files in os.walk(self.site_packages) for f in files
@@ -127,6 +128,22 @@ class OfflineInstall(unittest.TestCase):
         self.assertIn("pyvornlex_data/py.typed", recorded)
         self.assertIn("pyvornlex_merge/py.typed", recorded)
         self.assertIn("pyvornlex_merge/__main__.py", recorded)
+        self.assertIn("pyvornlex_search/py.typed", recorded)
+        self.assertIn("pyvornlex_search/__main__.py", recorded)
+
+    def test_search_package_indexes_and_searches_from_the_venv(self):
+        script = (
+            "import os, tempfile, pyvornlex_search\n"
+            "from pyvornlex_search import build_index, SearchIndex\n"
+            "print(pyvornlex_search.__file__)\n"
+            "folder = tempfile.mkdtemp()\n"
+            "corpus = os.path.join(folder, 'c.txt')\n"
+            "open(corpus, 'w', encoding='utf-8').write('杭州西湖\\n北京冬天\\n')\n"
+            "build_index(corpus, os.path.join(folder, 'c.db'))\n"
+            "print([h.text for h in SearchIndex(os.path.join(folder, 'c.db')).search('西湖')])\n")
+        lines = self.output_lines(script)
+        self.assertTrue(lines[0].startswith(self.site_packages + os.sep), lines[0])
+        self.assertEqual(lines[1], "['杭州西湖']")
 
     def test_examples_run_against_the_install(self):
         for name in ("search_demo.py", "parallel_training.py"):

@@ -1,0 +1,327 @@
+"""Indexing: cut, train, encode, and store one posting per (token, document).
+
+A new database is built in a temporary file beside the target and moved into
+place only when complete, so an interrupted run leaves no database at all.
+Adding to or re-encoding an existing database is one transaction: until it
+commits, readers see the database as it was, and an interruption rolls it
+back."""
+
+from __future__ import annotations
+
+import gc
+import math
+import os
+import sqlite3
+import time
+from contextlib import contextmanager
+from itertools import chain, repeat
+from typing import Iterable, Iterator, NamedTuple
+
+from pyvornlex import BM25, Jieba
+
+from .corpus import read_corpus
+from .errors import CorpusError, DatabaseError
+from .layout import APPLICATION_ID, LAYOUT_VERSION, SCHEMA, open_existing
+from .modelfile import model_file_bytes, model_statistics
+from .placement import check_target_free, move_into_place, scratch_file, sync_folder
+from .words import SEGMENTER, Segmenter
+
+__all__ = ["IndexReport", "build_index", "add_documents", "reencode"]
+
+# Postings go in in document order, each to its place in the (token, doc)
+# key: sorting them in Python first costs more than it saves, and the final
+# copy of a new database packs the pages anyway.
+_INSERT_POSTING = "INSERT INTO posting(token, doc, weight) VALUES (?, ?, ?)"
+# One pass over the postings of the words in temp.vocab, in key order.
+_WRITE_TOKENS = """
+INSERT OR REPLACE INTO token(word, id, postings, min_weight, max_weight)
+SELECT vocab.word, vocab.id, count(posting.doc),
+       coalesce(min(posting.weight), 0.0), coalesce(max(posting.weight), 0.0)
+FROM temp.vocab AS vocab LEFT JOIN posting ON posting.token = vocab.id
+GROUP BY vocab.id"""
+
+
+class IndexReport(NamedTuple):
+    """What a run stored and what it left out."""
+
+    database: str
+    documents: int  # documents stored by this run
+    first_doc: int  # their numbers: first_doc .. first_doc + documents - 1
+    postings: int  # postings written by this run
+    not_utf8: list[tuple[str, int]]  # (file, line number) of each line skipped as not UTF-8
+    blank_lines: int  # lines skipped as empty or blank
+    wordless_lines: int  # lines skipped because they cut to no searchable word
+    seconds: float
+
+
+class _Batch(NamedTuple):
+    sources: list[str]
+    rows: list[tuple[int, int, str]]  # (source index, line number, text) of each document
+    words: list[list[str]]
+    not_utf8: list[tuple[str, int]]
+    blank_lines: int
+    wordless_lines: int
+
+
+@contextmanager
+def _collector_paused() -> Iterator[None]:
+    """The road allocates millions of objects that never form cycles; the
+    cyclic collector would walk the growing heap again and again for nothing."""
+    was_enabled = gc.isenabled()
+    gc.disable()
+    try:
+        yield
+    finally:
+        if was_enabled:
+            gc.enable()
+
+
+def _read_and_cut(corpus: str, segmenter: Segmenter) -> _Batch:
+    text = read_corpus(corpus)
+    words = segmenter.cut_many([line.text for line in text.lines])
+    rows, kept = [], []
+    for line, line_words in zip(text.lines, words):
+        if line_words:
+            rows.append((line.source, line.number, line.text))
+            kept.append(line_words)
+    not_utf8 = [(text.sources[source], number) for source, number in text.not_utf8]
+    batch = _Batch(text.sources, rows, kept, not_utf8, text.blank, len(words) - len(kept))
+    if not rows:
+        raise CorpusError(
+            f"{corpus}: no document to index ({len(text.sources)} file(s); "
+            f"{batch.blank_lines} blank line(s), {len(not_utf8)} line(s) not UTF-8, "
+            f"{batch.wordless_lines} line(s) without a searchable word)")
+    return batch
+
+
+def _check_parameters(b: float, k1: float) -> None:
+    if not (isinstance(b, (int, float)) and math.isfinite(b) and 0.0 <= b <= 1.0):
+        raise ValueError(f"b must be a number from 0 to 1, not {b!r}")
+    if not (isinstance(k1, (int, float)) and math.isfinite(k1) and k1 > 0.0):
+        raise ValueError(f"k1 must be a positive finite number, not {k1!r}")
+
+
+def _trained_encoder(model: BM25, words: Iterable[list[str]]) -> tuple[bytes, BM25]:
+    """Trains `model`, then returns its file and a model loaded from that file.
+
+    Documents are encoded with the loaded model, not the trained one: the file
+    keeps the average length to six decimals, and the stored weights must be
+    what anyone who loads the stored file computes."""
+    train = model.train
+    for document in words:
+        train(document)
+    content = model_file_bytes(model)
+    encoder = BM25()
+    encoder.load(content)  # type: ignore[arg-type]  # load takes the file's bytes as well
+    return content, encoder
+
+
+def _new_token_ids(content: bytes, known: dict[str, int]) -> dict[str, int]:
+    """Ids for the model's words not yet in `known`, after the known ones, the
+    most frequent first."""
+    counts = model_statistics(content)["_doc_token_frequency"]
+    fresh = sorted((word for word in counts if word not in known),
+                   key=lambda word: (-counts[word], word))
+    start = max(known.values(), default=-1) + 1
+    return {word: start + offset for offset, word in enumerate(fresh)}
+
+
+class _PostingRows:
+    """The (token, doc, weight) rows of documents, encoded as SQLite pulls
+    them, so that no list of all postings is ever built."""
+
+    def __init__(self, encoder: BM25, documents: Iterable[tuple[int, list[str]]],
+                 ids: dict[str, int]) -> None:
+        self._encoder = encoder
+        self._documents = documents
+        self._ids = ids
+        self.count = 0
+        self.tokens: set[int] = set()
+
+    def __iter__(self) -> Iterator[tuple[int, int, float]]:
+        # Rows flow through C iterators only (chain, zip, map, repeat): a
+        # generator frame per row would cost as much as the row's insert.
+        return chain.from_iterable(self._per_document())
+
+    def _per_document(self) -> Iterator[Iterator[tuple[int, int, float]]]:
+        encode, token_id, tokens = self._encoder.encode_document, self._ids.__getitem__, self.tokens
+        for doc, document in self._documents:
+            vector = encode(document)
+            ids = list(map(token_id, vector))
+            self.count += len(ids)
+            tokens.update(ids)
+            yield zip(ids, repeat(doc), vector.values())
+
+
+def _store(connection: sqlite3.Connection, batch: _Batch, content: bytes,
+           encoder: BM25, first_doc: int, known: dict[str, int]) -> int:
+    """Writes the batch's sources, documents, words and postings, and the
+    model; returns the number of postings."""
+    first_source = connection.execute("SELECT coalesce(max(id), 0) + 1 FROM source").fetchone()[0]
+    connection.executemany("INSERT INTO source(id, path) VALUES (?, ?)",
+                           [(first_source + index, os.path.abspath(path))
+                            for index, path in enumerate(batch.sources)])
+    connection.executemany(
+        "INSERT INTO document(id, source, line, text) VALUES (?, ?, ?, ?)",
+        [(doc, first_source + source, number, text)
+         for doc, (source, number, text) in enumerate(batch.rows, first_doc)])
+    ids = {**known, **_new_token_ids(content, known)}
+    rows = _PostingRows(encoder, enumerate(batch.words, first_doc), ids)
+    connection.executemany(_INSERT_POSTING, rows)
+    _write_tokens(connection, {word: token for word, token in ids.items()
+                               if token in rows.tokens})
+    average = float(model_statistics(content)["_doc_length_average"])
+    connection.execute("INSERT INTO encoding(first_doc, last_doc, doc_length_average) "
+                       "VALUES (?, ?, ?)", (first_doc, first_doc + len(batch.words) - 1, average))
+    connection.execute("INSERT OR REPLACE INTO meta(key, value) VALUES ('model', ?)", (content,))
+    return rows.count
+
+
+def _write_tokens(connection: sqlite3.Connection, words: dict[str, int]) -> None:
+    """Writes the token rows of `words` (word -> id) with counts and weight
+    bounds from their postings."""
+    connection.execute("CREATE TEMP TABLE vocab(id INTEGER PRIMARY KEY, word TEXT NOT NULL)")
+    try:
+        connection.executemany("INSERT INTO temp.vocab(word, id) VALUES (?, ?)", words.items())
+        connection.execute(_WRITE_TOKENS)
+    finally:
+        connection.execute("DROP TABLE temp.vocab")
+
+
+def _report(database: str, batch: _Batch, first_doc: int, postings: int,
+            started: float) -> IndexReport:
+    return IndexReport(database, len(batch.rows), first_doc, postings, batch.not_utf8,
+                       batch.blank_lines, batch.wordless_lines, time.perf_counter() - started)
+
+
+def build_index(corpus: str, database: str, *, jieba: Jieba | None = None,
+                b: float = 0.75, k1: float = 1.2, threads: int | None = None) -> IndexReport:
+    """Indexes the corpus (a file, one document per line, or a folder of such
+    files) into a new database at `database`, which must not exist yet."""
+    started = time.perf_counter()
+    _check_parameters(b, k1)
+    check_target_free(database)
+    segmenter = Segmenter(jieba, threads)
+    with _collector_paused():
+        batch = _read_and_cut(corpus, segmenter)
+        content, encoder = _trained_encoder(BM25(b, k1), batch.words)
+        folder = os.path.dirname(os.path.abspath(database))
+        scratch = scratch_file(folder, database, ".building")
+        try:
+            partial = scratch_file(folder, database, ".partial")
+            try:
+                postings = _build_file(scratch, partial, batch, content, encoder)
+                move_into_place(partial, database)
+            finally:
+                os.unlink(partial)
+        finally:
+            os.unlink(scratch)
+    sync_folder(folder)
+    return _report(database, batch, 1, postings, started)
+
+
+def _build_file(scratch: str, partial: str, batch: _Batch, content: bytes,
+                encoder: BM25) -> int:
+    """Builds the database in `scratch`, then writes it compactly to `partial`."""
+    connection = sqlite3.connect(scratch, isolation_level=None)
+    try:
+        # Nothing to protect in files that nobody else sees yet: no journal,
+        # no syncs until the final copy is complete.
+        connection.executescript(
+            "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF;"
+            "PRAGMA cache_size = -262144; PRAGMA temp_store = MEMORY;"
+            f"PRAGMA application_id = {APPLICATION_ID};"
+            f"PRAGMA user_version = {LAYOUT_VERSION};"
+            "BEGIN;" + SCHEMA)
+        connection.execute("INSERT INTO meta(key, value) VALUES ('segmenter', ?)", (SEGMENTER,))
+        postings = _store(connection, batch, content, encoder, 1, {})
+        connection.execute("COMMIT")
+        # Inserts in doc order leave the pages of the posting key about 88 %
+        # full; the copy packs every table in key order, at a fraction of
+        # the cost of the inserts.
+        connection.execute("VACUUM INTO ?", (partial,))
+    finally:
+        connection.close()
+    connection = sqlite3.connect(partial, isolation_level=None)
+    try:
+        connection.execute("PRAGMA journal_mode = WAL")
+    finally:
+        connection.close()
+    with open(partial, "rb+") as handle:
+        os.fsync(handle.fileno())
+    return postings
+
+
+@contextmanager
+def _write_transaction(database: str) -> Iterator[sqlite3.Connection]:
+    connection = open_existing(database)
+    try:
+        connection.executescript("PRAGMA cache_size = -262144; PRAGMA temp_store = MEMORY;")
+        try:
+            connection.execute("BEGIN IMMEDIATE")
+        except sqlite3.OperationalError as error:
+            raise DatabaseError(f"{database}: cannot write now ({error})") from None
+        try:
+            yield connection
+            connection.execute("COMMIT")
+        except BaseException:
+            connection.execute("ROLLBACK")
+            raise
+    finally:
+        connection.close()
+
+
+def _stored_model(connection: sqlite3.Connection) -> BM25:
+    model = BM25()
+    model.load(connection.execute("SELECT value FROM meta WHERE key = 'model'").fetchone()[0])
+    return model
+
+
+def add_documents(corpus: str, database: str, *, jieba: Jieba | None = None,
+                  threads: int | None = None) -> IndexReport:
+    """Adds the corpus's documents to an existing database, in one transaction.
+
+    The stored model learns the new documents, and queries use its new
+    statistics. The new documents are encoded with the new average length;
+    the documents stored before keep the weights of the average they were
+    encoded with (`SearchIndex.stale_documents` counts them) until `reencode`."""
+    started = time.perf_counter()
+    segmenter = Segmenter(jieba, threads)
+    with _collector_paused(), _write_transaction(database) as connection:
+        batch = _read_and_cut(corpus, segmenter)
+        content, encoder = _trained_encoder(_stored_model(connection), batch.words)
+        first_doc = connection.execute("SELECT coalesce(max(id), 0) + 1 FROM document").fetchone()[0]
+        known = dict(connection.execute("SELECT word, id FROM token"))
+        postings = _store(connection, batch, content, encoder, first_doc, known)
+    return _report(database, batch, first_doc, postings, started)
+
+
+def reencode(database: str, *, jieba: Jieba | None = None,
+             threads: int | None = None) -> IndexReport:
+    """Encodes every stored document again with the stored model, in one
+    transaction, so that all weights use the model's current average length."""
+    started = time.perf_counter()
+    segmenter = Segmenter(jieba, threads)
+    with _collector_paused(), _write_transaction(database) as connection:
+        content = connection.execute("SELECT value FROM meta WHERE key = 'model'").fetchone()[0]
+        model = BM25()
+        model.load(content)
+        documents = connection.execute("SELECT id, text FROM document ORDER BY id").fetchall()
+        words = segmenter.cut_many([text for _, text in documents])
+        known = dict(connection.execute("SELECT word, id FROM token"))
+        # A segmenter that changed since indexing may bring words never seen.
+        missing = sorted({word for document in words for word in document} - known.keys())
+        start = max(known.values(), default=-1) + 1
+        ids = {**known, **{word: start + offset for offset, word in enumerate(missing)}}
+        rows = _PostingRows(
+            model, ((doc, document) for (doc, _), document in zip(documents, words) if document),
+            ids)
+        connection.execute("DELETE FROM posting")
+        connection.executemany(_INSERT_POSTING, rows)
+        _write_tokens(connection, ids)  # every word: some may have lost all their postings
+        average = float(model_statistics(content)["_doc_length_average"])
+        connection.execute("DELETE FROM encoding")
+        connection.execute("INSERT INTO encoding(first_doc, last_doc, doc_length_average) "
+                           "VALUES (?, ?, ?)", (documents[0][0], documents[-1][0], average))
+    return IndexReport(database, len(documents), documents[0][0], rows.count, [], 0, 0,
+                       time.perf_counter() - started)
