@@ -1,4 +1,4 @@
-"""Indexing: cut, train, encode, and store one posting per (token, document).
+"""Indexing: cut, train, encode, and store the postings by word.
 
 A new database is built in a temporary file beside the target and moved into
 place only when complete, so an interrupted run leaves no database at all.
@@ -14,7 +14,6 @@ import os
 import sqlite3
 import time
 from contextlib import contextmanager
-from itertools import chain, repeat
 from typing import Iterable, Iterator, NamedTuple
 
 from pyvornlex import BM25, Jieba
@@ -24,22 +23,10 @@ from .errors import CorpusError, DatabaseError
 from .layout import APPLICATION_ID, LAYOUT_VERSION, SCHEMA, open_existing
 from .modelfile import model_file_bytes, model_statistics
 from .placement import check_target_free, move_into_place, scratch_file, sync_folder
+from .postings import PostingLists, TokenStats
 from .words import SEGMENTER, Segmenter
 
 __all__ = ["IndexReport", "build_index", "add_documents", "reencode"]
-
-# Postings go in in document order, each to its place in the (token, doc)
-# key: sorting them in Python first costs more than it saves, and the final
-# copy of a new database packs the pages anyway.
-_INSERT_POSTING = "INSERT INTO posting(token, doc, weight) VALUES (?, ?, ?)"
-# One pass over the postings of the words in temp.vocab, in key order.
-_WRITE_TOKENS = """
-INSERT OR REPLACE INTO token(word, id, postings, min_weight, max_weight)
-SELECT vocab.word, vocab.id, count(posting.doc),
-       coalesce(min(posting.weight), 0.0), coalesce(max(posting.weight), 0.0)
-FROM temp.vocab AS vocab LEFT JOIN posting ON posting.token = vocab.id
-GROUP BY vocab.id"""
-
 
 class IndexReport(NamedTuple):
     """What a run stored and what it left out."""
@@ -126,31 +113,15 @@ def _new_token_ids(content: bytes, known: dict[str, int]) -> dict[str, int]:
     return {word: start + offset for offset, word in enumerate(fresh)}
 
 
-class _PostingRows:
-    """The (token, doc, weight) rows of documents, encoded as SQLite pulls
-    them, so that no list of all postings is ever built."""
-
-    def __init__(self, encoder: BM25, documents: Iterable[tuple[int, list[str]]],
-                 ids: dict[str, int]) -> None:
-        self._encoder = encoder
-        self._documents = documents
-        self._ids = ids
-        self.count = 0
-        self.tokens: set[int] = set()
-
-    def __iter__(self) -> Iterator[tuple[int, int, float]]:
-        # Rows flow through C iterators only (chain, zip, map, repeat): a
-        # generator frame per row would cost as much as the row's insert.
-        return chain.from_iterable(self._per_document())
-
-    def _per_document(self) -> Iterator[Iterator[tuple[int, int, float]]]:
-        encode, token_id, tokens = self._encoder.encode_document, self._ids.__getitem__, self.tokens
-        for doc, document in self._documents:
-            vector = encode(document)
-            ids = list(map(token_id, vector))
-            self.count += len(ids)
-            tokens.update(ids)
-            yield zip(ids, repeat(doc), vector.values())
+def _encoded(encoder: BM25, documents: Iterable[tuple[int, list[str]]],
+             ids: dict[str, int]) -> PostingLists:
+    """The postings of documents given in ascending number, gathered by word."""
+    lists = PostingLists(max(ids.values(), default=-1) + 1)
+    encode, token_id, add = encoder.encode_document, ids.__getitem__, lists.add
+    for doc, document in documents:
+        vector = encode(document)
+        add(doc, map(token_id, vector), vector.values())
+    return lists
 
 
 def _store(connection: sqlite3.Connection, batch: _Batch, content: bytes,
@@ -166,26 +137,41 @@ def _store(connection: sqlite3.Connection, batch: _Batch, content: bytes,
         [(doc, first_source + source, number, text)
          for doc, (source, number, text) in enumerate(batch.rows, first_doc)])
     ids = {**known, **_new_token_ids(content, known)}
-    rows = _PostingRows(encoder, enumerate(batch.words, first_doc), ids)
-    connection.executemany(_INSERT_POSTING, rows)
-    _write_tokens(connection, {word: token for word, token in ids.items()
-                               if token in rows.tokens})
+    lists = _encoded(encoder, enumerate(batch.words, first_doc), ids)
+    _write_tokens(connection, ids, lists.write(connection), every_word=False)
+    _record_encoding(connection, content, first_doc, first_doc + len(batch.words) - 1)
+    connection.execute("INSERT OR REPLACE INTO meta(key, value) VALUES ('model', ?)", (content,))
+    return lists.count
+
+
+def _record_encoding(connection: sqlite3.Connection, content: bytes, first_doc: int,
+                     last_doc: int) -> None:
     average = float(model_statistics(content)["_doc_length_average"])
     connection.execute("INSERT INTO encoding(first_doc, last_doc, doc_length_average) "
-                       "VALUES (?, ?, ?)", (first_doc, first_doc + len(batch.words) - 1, average))
-    connection.execute("INSERT OR REPLACE INTO meta(key, value) VALUES ('model', ?)", (content,))
-    return rows.count
+                       "VALUES (?, ?, ?)", (first_doc, last_doc, average))
 
 
-def _write_tokens(connection: sqlite3.Connection, words: dict[str, int]) -> None:
-    """Writes the token rows of `words` (word -> id) with counts and weight
-    bounds from their postings."""
-    connection.execute("CREATE TEMP TABLE vocab(id INTEGER PRIMARY KEY, word TEXT NOT NULL)")
-    try:
-        connection.executemany("INSERT INTO temp.vocab(word, id) VALUES (?, ?)", words.items())
-        connection.execute(_WRITE_TOKENS)
-    finally:
-        connection.execute("DROP TABLE temp.vocab")
+def _write_tokens(connection: sqlite3.Connection, ids: dict[str, int],
+                  added: dict[int, TokenStats], every_word: bool) -> None:
+    """Writes the rows of the words that got postings, their counts and
+    weight bounds merged with what the table held; with `every_word`, also
+    the words that got none (their counts 0)."""
+    held = {token: TokenStats(postings, low, high) for token, postings, low, high in
+            connection.execute("SELECT id, postings, min_weight, max_weight FROM token "
+                               "WHERE postings > 0")}
+    rows = []
+    for word, token in ids.items():
+        new, old = added.get(token), held.get(token)
+        if new is None:
+            if old is None and every_word:
+                rows.append((word, token, 0, 0.0, 0.0))
+            continue
+        if old is not None:
+            new = TokenStats(old.postings + new.postings, min(old.low, new.low),
+                             max(old.high, new.high))
+        rows.append((word, token, new.postings, new.low, new.high))
+    connection.executemany("INSERT OR REPLACE INTO token(word, id, postings, min_weight, "
+                           "max_weight) VALUES (?, ?, ?, ?, ?)", rows)
 
 
 def _report(database: str, batch: _Batch, first_doc: int, postings: int,
@@ -313,15 +299,14 @@ def reencode(database: str, *, jieba: Jieba | None = None,
         missing = sorted({word for document in words for word in document} - known.keys())
         start = max(known.values(), default=-1) + 1
         ids = {**known, **{word: start + offset for offset, word in enumerate(missing)}}
-        rows = _PostingRows(
+        lists = _encoded(
             model, ((doc, document) for (doc, _), document in zip(documents, words) if document),
             ids)
         connection.execute("DELETE FROM posting")
-        connection.executemany(_INSERT_POSTING, rows)
-        _write_tokens(connection, ids)  # every word: some may have lost all their postings
-        average = float(model_statistics(content)["_doc_length_average"])
+        connection.execute("DELETE FROM token")
+        # Every word: some may have lost all their postings.
+        _write_tokens(connection, ids, lists.write(connection), every_word=True)
         connection.execute("DELETE FROM encoding")
-        connection.execute("INSERT INTO encoding(first_doc, last_doc, doc_length_average) "
-                           "VALUES (?, ?, ?)", (documents[0][0], documents[-1][0], average))
-    return IndexReport(database, len(documents), documents[0][0], rows.count, [], 0, 0,
+        _record_encoding(connection, content, documents[0][0], documents[-1][0])
+    return IndexReport(database, len(documents), documents[0][0], lists.count, [], 0, 0,
                        time.perf_counter() - started)

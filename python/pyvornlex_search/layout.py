@@ -1,11 +1,10 @@
 """The database layout: tables, the marks that tell our databases apart from
 any other SQLite file, and the checks made on opening one.
 
-One row per (token, document) posting, keyed by (token, doc) in a table
-without rowids: the key is the only index the search needs, and it stores the
-posting once (no separate rowid table plus index). Token ids are small
-integers given in descending order of corpus frequency, so the postings of
-the most common words take the shortest keys.
+Postings are stored by word, in blocks (postings.py): a row per word and
+indexing run, keyed by (token, first document) in a table without rowids,
+whose key is the only index the search needs. Token ids are small integers
+given in descending order of corpus frequency.
 """
 
 from __future__ import annotations
@@ -39,9 +38,10 @@ CREATE TABLE token(
     max_weight REAL NOT NULL) WITHOUT ROWID;
 CREATE TABLE posting(
     token INTEGER NOT NULL,
-    doc INTEGER NOT NULL,
-    weight REAL NOT NULL,
-    PRIMARY KEY(token, doc)) WITHOUT ROWID;
+    first_doc INTEGER NOT NULL,
+    docs BLOB NOT NULL,
+    weights BLOB NOT NULL,
+    PRIMARY KEY(token, first_doc)) WITHOUT ROWID;
 CREATE TABLE encoding(
     first_doc INTEGER PRIMARY KEY,
     last_doc INTEGER NOT NULL,

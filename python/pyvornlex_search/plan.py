@@ -20,16 +20,17 @@ pruning never drops a document that rounding could have lifted."""
 from __future__ import annotations
 
 import heapq
-import json
 import sqlite3
+from array import array
+from bisect import bisect_left
 from typing import Iterable, NamedTuple, Sequence
+
+from .postings import read_postings
 
 __all__ = ["Term", "top_k", "brute_force"]
 
-_FULL_LIST = "SELECT doc, weight FROM posting WHERE token = ?"
-_SOME_POSTINGS = ("SELECT doc, weight FROM posting "
-                  "WHERE token = ? AND doc IN (SELECT value FROM json_each(?))")
-# Reading a posting of a whole list costs about a third of looking one up.
+# Taking a posting into the dict of a whole list costs about a third of
+# finding one by bisection.
 _LOOKUP_COST = 3
 
 
@@ -69,7 +70,7 @@ def _exact_scores(docs: Iterable[int], weights: Sequence[float],
 
 def brute_force(connection: sqlite3.Connection, terms: Sequence[Term], k: int) -> Ranked:
     """Reads every posting of every term and ranks all matching documents."""
-    lists = [dict(connection.execute(_FULL_LIST, (term.token,))) for term in terms]
+    lists = [dict(zip(*read_postings(connection, term.token))) for term in terms]
     matches: set[int] = set().union(*lists)
     return _ranked(_exact_scores(matches, [term.weight for term in terms], lists), k)
 
@@ -77,7 +78,7 @@ def brute_force(connection: sqlite3.Connection, terms: Sequence[Term], k: int) -
 class _Postings:
     """What is known of one term's postings: a full list, or lookups so far."""
 
-    __slots__ = ("token", "count", "weights", "complete", "checked")
+    __slots__ = ("token", "count", "weights", "complete", "checked", "_arrays")
 
     def __init__(self, term: Term) -> None:
         self.token = term.token
@@ -85,10 +86,16 @@ class _Postings:
         self.weights: dict[int, float] = {}
         self.complete = False
         self.checked: set[int] = set()
+        self._arrays: tuple[array, array] | None = None  # type: ignore[type-arg]
+
+    def _read(self, connection: sqlite3.Connection) -> tuple[array, array]:  # type: ignore[type-arg]
+        if self._arrays is None:
+            self._arrays = read_postings(connection, self.token)
+        return self._arrays
 
     def read_all(self, connection: sqlite3.Connection) -> None:
         if not self.complete:
-            self.weights = dict(connection.execute(_FULL_LIST, (self.token,)))
+            self.weights = dict(zip(*self._read(connection)))
             self.complete = True
             self.checked = set()
 
@@ -101,7 +108,12 @@ class _Postings:
         if self.count <= _LOOKUP_COST * len(needed):
             self.read_all(connection)
             return
-        self.weights.update(connection.execute(_SOME_POSTINGS, (self.token, json.dumps(needed))))
+        listed, weights = self._read(connection)
+        end = len(listed)
+        for doc in needed:
+            at = bisect_left(listed, doc)
+            if at != end and listed[at] == doc:
+                self.weights[doc] = weights[at]
         self.checked.update(needed)
 
 

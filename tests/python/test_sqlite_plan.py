@@ -8,6 +8,23 @@ import unittest
 
 from pyvornlex_search.layout import SCHEMA
 from pyvornlex_search.plan import Term, brute_force, top_k
+from pyvornlex_search.postings import PostingLists, read_postings
+
+
+def write_rows(connection, rows):
+    """Stores (token, doc, weight) rows as two indexing runs would, the
+    documents split between them, so that words have two blocks."""
+    tokens = max((token for token, _, _ in rows), default=-1) + 1
+    by_doc = {}
+    for token, doc, weight in rows:
+        by_doc.setdefault(doc, []).append((token, weight))
+    docs = sorted(by_doc)
+    for run in (docs[:len(docs) // 2], docs[len(docs) // 2:]):
+        lists = PostingLists(tokens)
+        for doc in run:
+            lists.add(doc, [token for token, _ in by_doc[doc]],
+                      [weight for _, weight in by_doc[doc]])
+        lists.write(connection)
 
 
 def make_table(chooser, documents, tokens, tie_prone):
@@ -21,18 +38,17 @@ def make_table(chooser, documents, tokens, tie_prone):
             if chooser.random() < share:
                 weight = chooser.choice(levels) if tie_prone else chooser.uniform(0.01, 0.99)
                 rows.append((token, doc, weight))
-    connection.executemany("INSERT INTO posting VALUES (?, ?, ?)", rows)
+    write_rows(connection, rows)
     return connection
 
 
 def make_terms(connection, chooser, tokens, negative):
     terms = []
     for token in sorted(chooser.sample(range(tokens), chooser.randint(1, min(8, tokens)))):
-        count, low, high = connection.execute(
-            "SELECT count(*), min(weight), max(weight) FROM posting WHERE token = ?",
-            (token,)).fetchone()
-        if not count:
+        _, weights = read_postings(connection, token)
+        if not weights:
             continue
+        count, low, high = len(weights), min(weights), max(weights)
         weight = chooser.choice([0.5, 0.25, 1.0]) if chooser.random() < 0.3 else chooser.uniform(0.01, 1)
         if negative and chooser.random() < 0.4:
             weight = -weight
@@ -43,8 +59,7 @@ def make_terms(connection, chooser, tokens, negative):
 
 def independent_ranking(connection, terms, k):
     """Dict-of-dicts arithmetic, adding in term order, sorted in full."""
-    lists = [dict(connection.execute("SELECT doc, weight FROM posting WHERE token = ?",
-                                     (term.token,))) for term in terms]
+    lists = [dict(zip(*read_postings(connection, term.token))) for term in terms]
     docs = set().union(*lists) if lists else set()
     scores = {doc: sum(term.weight * postings.get(doc, 0.0)
                        for term, postings in zip(terms, lists)) for doc in docs}
@@ -81,8 +96,7 @@ class FastPlanEqualsBruteForce(unittest.TestCase):
         connection = sqlite3.connect(":memory:")
         connection.executescript(SCHEMA)
         self.assertEqual(top_k(connection, [], 10), [])
-        connection.executemany("INSERT INTO posting VALUES (?, ?, ?)",
-                               [(0, 3, 0.5), (0, 1, 0.5), (1, 2, 0.9)])
+        write_rows(connection, [(0, 3, 0.5), (0, 1, 0.5), (1, 2, 0.9)])
         terms = [Term("a", 0, -1.0, 2, -0.5, -0.5), Term("b", 1, 2.0, 1, 1.8, 1.8)]
         # Negative scores rank below positive ones; documents without a term are absent.
         self.assertEqual(top_k(connection, terms, 100), [(1.8, 2), (-0.5, 1), (-0.5, 3)])
@@ -93,8 +107,7 @@ class FastPlanEqualsBruteForce(unittest.TestCase):
         # its largest weight, ties with doc 5 exactly and must still come first.
         connection = sqlite3.connect(":memory:")
         connection.executescript(SCHEMA)
-        connection.executemany("INSERT INTO posting VALUES (?, ?, ?)",
-                               [(0, 5, 0.5), (1, 1, 0.5), (1, 2, 0.25)])
+        write_rows(connection, [(0, 5, 0.5), (1, 1, 0.5), (1, 2, 0.25)])
         terms = [Term("a", 0, 1.0, 1, 0.5, 0.5), Term("b", 1, 1.0, 2, 0.25, 0.5)]
         self.assertEqual(top_k(connection, terms, 1), [(0.5, 1)])
         self.assertEqual(top_k(connection, terms, 2), [(0.5, 1), (0.5, 5)])

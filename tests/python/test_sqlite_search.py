@@ -15,9 +15,9 @@ from pyvornlex import BM25, Jieba
 from pyvornlex_data import dict_paths
 from pyvornlex_search import (CorpusError, DatabaseError, EmptyQueryError, LAYOUT_VERSION,
                               SearchIndex, add_documents, build_index, reencode)
-from pyvornlex_search import indexing
 from pyvornlex_search.layout import APPLICATION_ID
 from pyvornlex_search.modelfile import model_file_bytes
+from pyvornlex_search.postings import PostingLists, read_postings
 
 from sqlite_corpus import corpus_lines, queries
 
@@ -42,6 +42,12 @@ def stored_model(database):
     model = BM25()
     model.load(content)
     return model, content
+
+
+def stored_postings(connection):
+    """token -> (documents, weights), every block of the word read."""
+    tokens = [row[0] for row in connection.execute("SELECT DISTINCT token FROM posting")]
+    return {token: read_postings(connection, token) for token in tokens}
 
 
 def reference(index, database, query, k):
@@ -118,7 +124,7 @@ class IndexedCorpus(unittest.TestCase):
         self.assertEqual(self.report.not_utf8, [])
         self.assertEqual(self.index.statistics()["documents"], self.report.documents)
         with closing(sqlite3.connect(self.database)) as connection:
-            postings = connection.execute("SELECT count(*) FROM posting").fetchone()[0]
+            postings = sum(len(docs) for docs, _ in stored_postings(connection).values())
         self.assertEqual(postings, self.report.postings)
         self.assertEqual(self.index.statistics()["postings"], postings)
 
@@ -145,8 +151,9 @@ class IndexedCorpus(unittest.TestCase):
         with closing(sqlite3.connect(self.database)) as connection:
             ids = dict(connection.execute("SELECT word, id FROM token"))
             stored = {}
-            for token, doc, weight in connection.execute("SELECT * FROM posting"):
-                stored.setdefault(doc, {})[token] = weight
+            for token, (docs, weights) in stored_postings(connection).items():
+                for doc, weight in zip(docs, weights):
+                    stored.setdefault(doc, {})[token] = weight
             documents = connection.execute("SELECT id, text FROM document").fetchall()
         for doc, text in documents:
             expected = {ids[word]: weight
@@ -155,13 +162,16 @@ class IndexedCorpus(unittest.TestCase):
 
     def test_token_bounds_and_counts_match_the_postings(self):
         with closing(sqlite3.connect(self.database)) as connection:
-            mismatched = connection.execute(
-                "SELECT count(*) FROM token JOIN (SELECT token, count(*) AS n, min(weight) AS lo,"
-                " max(weight) AS hi FROM posting GROUP BY token) AS p ON p.token = token.id "
-                "WHERE (p.n, p.lo, p.hi) != (postings, min_weight, max_weight)").fetchone()[0]
+            lists = stored_postings(connection)
+            rows = connection.execute(
+                "SELECT id, postings, min_weight, max_weight FROM token").fetchall()
             counts = connection.execute(
                 "SELECT count(*), count(DISTINCT id), min(id) FROM token").fetchone()
-        self.assertEqual(mismatched, 0)
+        self.assertEqual(len(rows), len(lists))
+        for token, postings, low, high in rows:
+            docs, weights = lists[token]
+            self.assertEqual((postings, low, high), (len(docs), min(weights), max(weights)))
+            self.assertEqual(list(docs), sorted(set(docs)))
         self.assertEqual(counts[:2], (counts[0], counts[0]))
         self.assertEqual(counts[2], 0)
 
@@ -203,9 +213,7 @@ class IndexedCorpus(unittest.TestCase):
 
     def test_queries_read_postings_through_the_key(self):
         statements = [
-            ("SELECT doc, weight FROM posting WHERE token = ?", (1,)),
-            ("SELECT doc, weight FROM posting WHERE token = ? AND doc IN "
-             "(SELECT value FROM json_each(?))", (1, "[1, 2]")),
+            ("SELECT docs, weights FROM posting WHERE token = ? ORDER BY first_doc", (1,)),
             ("SELECT word, id, postings, min_weight, max_weight FROM token "
              "WHERE word IN (SELECT value FROM json_each(?))", ('["a"]',)),
         ]
@@ -328,14 +336,29 @@ class Interrupted(RuntimeError):
 
 
 def rows_then_interrupt(limit, exception):
-    original = indexing._PostingRows.__iter__
+    """Interrupts the run when its `limit`-th document's postings come in."""
+    original = PostingLists.add
+    added = []
 
-    def rows(self):
-        for number, row in enumerate(original(self)):
+    def add(self, *arguments):
+        if len(added) == limit:
+            raise exception
+        added.append(None)
+        return original(self, *arguments)
+    return mock.patch.object(PostingLists, "add", add)
+
+
+def blocks_then_interrupt(limit, exception):
+    """Interrupts the run when it has written `limit` posting blocks, after
+    the old postings of a re-encoding are gone."""
+    original = PostingLists._blocks
+
+    def blocks(self):
+        for number, block in enumerate(original(self)):
             if number == limit:
                 raise exception
-            yield row
-    return mock.patch.object(indexing._PostingRows, "__iter__", rows)
+            yield block
+    return mock.patch.object(PostingLists, "_blocks", blocks)
 
 
 class GrowingAndInterrupting(Scratch):
@@ -381,9 +404,14 @@ class GrowingAndInterrupting(Scratch):
                 with rows_then_interrupt(30, exception), self.assertRaises(type(exception)):
                     add_documents(more, database, jieba=jieba())
                 self.assertEqual(table_contents(database), before)
-                with rows_then_interrupt(100, exception), self.assertRaises(type(exception)):
+                with rows_then_interrupt(40, exception), self.assertRaises(type(exception)):
                     reencode(database, jieba=jieba())
                 self.assertEqual(table_contents(database), before)
+                for run in (lambda: add_documents(more, database, jieba=jieba()),
+                            lambda: reencode(database, jieba=jieba())):
+                    with blocks_then_interrupt(20, exception), self.assertRaises(type(exception)):
+                        run()
+                    self.assertEqual(table_contents(database), before)
         with SearchIndex(database, jieba=jieba()) as index:
             self.assertEqual(index.stale_documents(), before["encoding"][0][1])
 
