@@ -1,7 +1,7 @@
 """Indexing: cut, train, encode, and store the postings by word.
 
-A new database is built in a temporary file beside the target and moved into
-place only when complete, so an interrupted run leaves no database at all.
+A new database is built in a file beside the target and moved into place
+only when complete, so an interrupted run leaves no database at all.
 Adding to or re-encoding an existing database is one transaction: until it
 commits, readers see the database as it was, and an interruption rolls it
 back."""
@@ -192,27 +192,23 @@ def build_index(corpus: str, database: str, *, jieba: Jieba | None = None,
         batch = _read_and_cut(corpus, segmenter)
         content, encoder = _trained_encoder(BM25(b, k1), batch.words)
         folder = os.path.dirname(os.path.abspath(database))
-        scratch = scratch_file(folder, database, ".building")
+        partial = scratch_file(folder, database, ".partial")
         try:
-            partial = scratch_file(folder, database, ".partial")
-            try:
-                postings = _build_file(scratch, partial, batch, content, encoder)
-                move_into_place(partial, database)
-            finally:
-                os.unlink(partial)
+            postings = _build_file(partial, batch, content, encoder)
+            move_into_place(partial, database)
         finally:
-            os.unlink(scratch)
+            os.unlink(partial)
     sync_folder(folder)
     return _report(database, batch, 1, postings, started)
 
 
-def _build_file(scratch: str, partial: str, batch: _Batch, content: bytes,
-                encoder: BM25) -> int:
-    """Builds the database in `scratch`, then writes it compactly to `partial`."""
-    connection = sqlite3.connect(scratch, isolation_level=None)
+def _build_file(partial: str, batch: _Batch, content: bytes, encoder: BM25) -> int:
+    """Builds the database in `partial`, a file that nobody else sees yet."""
+    connection = sqlite3.connect(partial, isolation_level=None)
     try:
-        # Nothing to protect in files that nobody else sees yet: no journal,
-        # no syncs until the final copy is complete.
+        # Nothing to protect until the file is complete: no journal, no syncs.
+        # Every table goes in in key order (postings by word, in blocks), so
+        # the pages come out full without a compacting copy.
         connection.executescript(
             "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF;"
             "PRAGMA cache_size = -262144; PRAGMA temp_store = MEMORY;"
@@ -222,14 +218,6 @@ def _build_file(scratch: str, partial: str, batch: _Batch, content: bytes,
         connection.execute("INSERT INTO meta(key, value) VALUES ('segmenter', ?)", (SEGMENTER,))
         postings = _store(connection, batch, content, encoder, 1, {})
         connection.execute("COMMIT")
-        # Inserts in doc order leave the pages of the posting key about 88 %
-        # full; the copy packs every table in key order, at a fraction of
-        # the cost of the inserts.
-        connection.execute("VACUUM INTO ?", (partial,))
-    finally:
-        connection.close()
-    connection = sqlite3.connect(partial, isolation_level=None)
-    try:
         connection.execute("PRAGMA journal_mode = WAL")
     finally:
         connection.close()
