@@ -18,6 +18,7 @@ from pyvornlex_search import (CorpusError, DatabaseError, EmptyQueryError, LAYOU
 from pyvornlex_search.layout import APPLICATION_ID
 from pyvornlex_search.modelfile import model_file_bytes
 from pyvornlex_search.postings import PostingLists, read_postings
+from pyvornlex_search.words import Segmenter
 
 from sqlite_corpus import corpus_lines, queries
 
@@ -224,6 +225,13 @@ class IndexedCorpus(unittest.TestCase):
                 with self.subTest(sql=sql):
                     self.assertNotIn("SCAN posting", plan)
                     self.assertNotIn("SCAN token", plan)
+
+
+class Cutting(unittest.TestCase):
+    def test_texts_cut_together_give_each_text_its_own_words(self):
+        segmenter = Segmenter(jieba(), threads=2)
+        texts = corpus_lines(300, seed=11) + ["", "，。 ", "杭州\n西湖", "a\r\nb"]
+        self.assertEqual(segmenter.cut_many(texts), [segmenter.words(text) for text in texts])
 
 
 class BadInput(Scratch):
