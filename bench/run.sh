@@ -15,23 +15,12 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${VORN_BENCH_BUILD_DIR:-$root/build-bench}
 out_dir=$build_dir/bench
 
-bash "$root/scripts/setup.sh"
 # python3-jieba and matplotlib run on the system Python, in processes of their own.
-missing=()
-for package in python3-jieba python3-matplotlib; do
-    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
-    [[ "$status" == "install ok installed" ]] || missing+=("$package")
-done
-if ((${#missing[@]})); then
-    sudo_cmd=()
-    [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
-fi
+bash "$root/scripts/setup.sh" python3-jieba python3-matplotlib
 
 cmake -S "$root/bench" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release "$@"
 cmake --build "$build_dir" --parallel "$(nproc)"
-python=$(sed -n 's/^Python_EXECUTABLE:FILEPATH=//p' "$build_dir/CMakeCache.txt")
+python=$(bash "$root/scripts/configured_python.sh" "$build_dir")
 
 mkdir -p "$out_dir"
 corpus=${VORN_BENCH_CORPUS:-}

@@ -1,7 +1,12 @@
-"""Keyword search over Chinese text: cut with Jieba, weigh with BM25, rank."""
+"""Keyword search over Chinese text: cut with Jieba, weigh with BM25, rank;
+then the same through an SQLite database with pyvornlex_search."""
+
+import os
+import tempfile
 
 from pyvornlex import BM25, Jieba
 from pyvornlex_data import dict_paths
+from pyvornlex_search import SearchIndex, build_index
 
 CORPUS = [
     "西湖在杭州城西，春天湖边开满桃花，游客坐船看山看水。",
@@ -46,6 +51,18 @@ def main():
     scores = [dot(query_vector, vector) for vector in document_vectors]
     for rank, number in enumerate(sorted(range(len(CORPUS)), key=lambda n: -scores[n]), 1):
         print(f"  {rank}. {scores[number]:.6f}  {CORPUS[number]}")
+
+    # The same texts, one per line, indexed into a database and searched there.
+    with tempfile.TemporaryDirectory() as folder:
+        corpus, database = os.path.join(folder, "corpus.txt"), os.path.join(folder, "corpus.db")
+        with open(corpus, "w", encoding="utf-8") as file:
+            file.write("\n".join(CORPUS) + "\n")
+        build_index(corpus, database, jieba=jieba)
+        print("from the SQLite database (documents that share no word are left out):")
+        with SearchIndex(database, jieba=jieba) as index:
+            for rank, hit in enumerate(index.search(QUERY, k=5), 1):
+                print(f"  {rank}. {hit.score:.6f}  doc {hit.doc}  {hit.text}")
+                assert hit.score == scores[hit.doc - 1]
 
 
 if __name__ == "__main__":

@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the demo need, and only what is
 # missing: a machine that has everything pays a few package queries.
+# Arguments name further Debian packages that a caller needs as well, e.g.
+#   bash scripts/setup.sh python3-jieba python3-matplotlib
 set -euo pipefail
 
 apt_packages=(
     cmake g++ make binutils pkg-config
-    pybind11-dev
     googletest libgtest-dev libgmock-dev
     clang libclang-rt-14-dev
     locales  # localedef: the tests build a decimal-comma locale
     strace   # the dump tests watch the system calls that make a file durable
     nodejs
     mypy  # the install test type-checks an example against the installed stubs
+    python3-dask  # examples/dask_training.py and its test (pure Python; see scripts/debian_dask.py)
+    "$@"
 )
 
 missing=()

@@ -53,9 +53,18 @@ StringCounts BM25::count_tokens(const StringTokens& tokens) { return count<Strin
 
 IdCounts BM25::count_tokens(const IdTokens& tokens) { return count<IdCounts>(tokens); }
 
+namespace {
+
+// The message is spelled as callers have always matched it; leave it so.
+[[noreturn]] void refuse_empty_document() {
+    throw std::runtime_error("trainning tokens_vec should not be empty");
+}
+
+}  // namespace
+
 void BM25::train(const StringTokens& tokens_vec) {
     if (tokens_vec.empty()) {
-        throw std::runtime_error("trainning tokens_vec should not be empty");
+        refuse_empty_document();
     }
     count_into(_string_counts, tokens_vec);
     merge_document(_string_counts, tokens_vec.size());
@@ -63,7 +72,7 @@ void BM25::train(const StringTokens& tokens_vec) {
 
 void BM25::train(const IdTokens& tokens_vec) {
     if (tokens_vec.empty()) {
-        throw std::runtime_error("trainning tokens_vec should not be empty");
+        refuse_empty_document();
     }
     count_into(_id_counts, tokens_vec);
     merge_document(_id_counts, tokens_vec.size());

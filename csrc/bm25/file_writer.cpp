@@ -74,8 +74,11 @@ std::string final_target(const std::string& path) {
         if (destination.empty()) {
             return current;
         }
-        current =
-            destination.front() == '/' ? destination : directory_of(current) + "/" + destination;
+        if (destination.front() == '/') {
+            current = destination;
+        } else {
+            current = directory_of(current).append("/").append(destination);
+        }
     }
     fail_to_open();
 }

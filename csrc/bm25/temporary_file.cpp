@@ -14,9 +14,14 @@ namespace {
 
 // Names nobody else can be using: another dump of this process, or of
 // another one, draws another number. Opened with O_EXCL, so a clash is seen.
-std::string fresh_name(const std::string& directory, std::random_device& entropy) {
-    return directory + "/.pyvornlex-" + std::to_string(::getpid()) + "-" +
-           std::to_string(entropy()) + ".tmp";
+std::string fresh_name(const std::string& directory, unsigned int draw) {
+    std::string name = directory;
+    name += "/.pyvornlex-";
+    name += std::to_string(::getpid());
+    name += '-';
+    name += std::to_string(draw);
+    name += ".tmp";
+    return name;
 }
 
 constexpr int kAttempts = 16;
@@ -45,7 +50,7 @@ std::optional<TemporaryFile> TemporaryFile::create(const std::string& directory,
     }
     std::random_device entropy;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        std::string name = fresh_name(directory, entropy);
+        std::string name = fresh_name(directory, entropy());
         Descriptor file(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         if (file.valid()) {
             return TemporaryFile(std::move(file), kind, directory, std::move(name));
@@ -70,7 +75,7 @@ bool TemporaryFile::give_name() {
     std::random_device entropy;
     const std::string proc_path = "/proc/self/fd/" + std::to_string(file_.get());
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        std::string name = fresh_name(directory_, entropy);
+        std::string name = fresh_name(directory_, entropy());
         if (::linkat(file_.get(), "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0 ||
             ::linkat(AT_FDCWD, proc_path.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
             name_ = std::move(name);

@@ -1,9 +1,8 @@
 #include "json/number_text.h"
 
-#include <locale.h>  // newlocale, strtod_l: POSIX and glibc, not in <clocale>
-
 #include <cerrno>
 #include <charconv>
+#include <clocale>  // with glibc also newlocale and its kin (POSIX)
 #include <cstdlib>
 #include <new>
 #include <stdexcept>

@@ -1,7 +1,6 @@
 #include "tokenizer/segmenter.h"
 
-#include <locale.h>  // newlocale, uselocale: POSIX, not in <clocale>
-
+#include <clocale>  // with glibc also newlocale and uselocale (POSIX)
 #include <cppjieba/Jieba.hpp>
 #include <new>
 #include <utility>

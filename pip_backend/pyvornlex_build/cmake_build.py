@@ -16,7 +16,7 @@ def _run(command, **kwargs):
 
 def _pybind11_arguments():
     # An isolated build gets pybind11 from the index as a Python package; an
-    # offline build finds the system's CMake package (pybind11-dev) itself.
+    # offline build leaves it to the configure step, which fetches its own.
     try:
         import pybind11
     except ImportError:

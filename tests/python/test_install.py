@@ -79,17 +79,22 @@ class OfflineInstall(unittest.TestCase):
 
     def test_module_and_helper_import_from_the_venv(self):
         script = (
-            "import pyvornlex, pyvornlex_data\n"
+            "import pyvornlex, pyvornlex_data, pyvornlex_merge\n"
             "print(pyvornlex.__file__); print(pyvornlex_data.__file__)\n"
+            "print(pyvornlex_merge.__file__)\n"
             "print(sorted(n for n in vars(pyvornlex) if not n.startswith('__')))\n"
-            "m = pyvornlex.BM25()\n"
+            "m, twice = pyvornlex.BM25(), pyvornlex.BM25()\n"
+            "for tokens in [['a', 'a', 'b'], ['a', 'c']] * 2: twice.train(tokens)\n"
             "m.train(['a', 'a', 'b']); m.train(['a', 'c'])\n"
-            "print(m.encode_document(['a', 'b', 'a']))\n")
+            "print(m.encode_document(['a', 'b', 'a']))\n"
+            "text = pyvornlex_merge.model_text(m)\n"
+            "print(pyvornlex_merge.merge_texts([text, text]) == pyvornlex_merge.model_text(twice))\n")
         lines = self.output_lines(script)
-        for path in lines[:2]:
+        for path in lines[:3]:
             self.assertTrue(path.startswith(self.site_packages + os.sep), path)
-        self.assertEqual(lines[2], "['BM25', 'Jieba']")
-        self.assertEqual(lines[3], "{'a': 0.591715976331361, 'b': 0.42016806722689076}")
+        self.assertEqual(lines[3], "['BM25', 'Jieba']")
+        self.assertEqual(lines[4], "{'a': 0.591715976331361, 'b': 0.42016806722689076}")
+        self.assertEqual(lines[5], "True")
 
     def test_standard_dictionaries_come_with_the_install(self):
         script = (
@@ -111,7 +116,9 @@ class OfflineInstall(unittest.TestCase):
                   "for f in m.files('pyvornlex'): print(f)\n")
         version, *recorded = self.output_lines(script)
         self.assertEqual(version, project_version())
-        ours = ("pyvornlex.", "pyvornlex-stubs", "pyvornlex_data", "pyvornlex-" + version)
+        ours = ("pyvornlex.", "pyvornlex-stubs", "pyvornlex_data", "pyvornlex_merge",
+                "pyvornlex_search",
+                "pyvornlex-" + version)
         on_disk = {os.path.relpath(os.path.join(d, f), self.site_packages)
                    for d, _, files in os.walk(self.site_packages) for f in files
                    if os.path.relpath(d, self.site_packages).startswith(ours)
@@ -119,9 +126,27 @@ class OfflineInstall(unittest.TestCase):
         self.assertEqual(on_disk, set(recorded))
         self.assertIn("pyvornlex-stubs/__init__.pyi", recorded)
         self.assertIn("pyvornlex_data/py.typed", recorded)
+        self.assertIn("pyvornlex_merge/py.typed", recorded)
+        self.assertIn("pyvornlex_merge/__main__.py", recorded)
+        self.assertIn("pyvornlex_search/py.typed", recorded)
+        self.assertIn("pyvornlex_search/__main__.py", recorded)
+
+    def test_search_package_indexes_and_searches_from_the_venv(self):
+        script = (
+            "import os, tempfile, pyvornlex_search\n"
+            "from pyvornlex_search import build_index, SearchIndex\n"
+            "print(pyvornlex_search.__file__)\n"
+            "folder = tempfile.mkdtemp()\n"
+            "corpus = os.path.join(folder, 'c.txt')\n"
+            "open(corpus, 'w', encoding='utf-8').write('杭州西湖\\n北京冬天\\n')\n"
+            "build_index(corpus, os.path.join(folder, 'c.db'))\n"
+            "print([h.text for h in SearchIndex(os.path.join(folder, 'c.db')).search('西湖')])\n")
+        lines = self.output_lines(script)
+        self.assertTrue(lines[0].startswith(self.site_packages + os.sep), lines[0])
+        self.assertEqual(lines[1], "['杭州西湖']")
 
     def test_examples_run_against_the_install(self):
-        for name in ("search_demo.py", "merge_models.py"):
+        for name in ("search_demo.py", "parallel_training.py"):
             with self.subTest(example=name):
                 result = self.run_python(os.path.join(EXAMPLES, name))
                 self.assertEqual(result.returncode, 0, result.stderr)
@@ -136,6 +161,9 @@ class OfflineInstall(unittest.TestCase):
         typed = subprocess.run(command + ["--strict", os.path.join(EXAMPLES, "typed_search.py")],
                                cwd=self.outside, env=self.env, capture_output=True, text=True)
         self.assertEqual(typed.returncode, 0, typed.stdout + typed.stderr)
+        merge = subprocess.run(command + ["--strict", "-p", "pyvornlex_merge"],
+                               cwd=self.outside, env=self.env, capture_output=True, text=True)
+        self.assertEqual(merge.returncode, 0, merge.stdout + merge.stderr)
 
         mistakes = os.path.join(self.outside, "mistakes.py")
         with open(mistakes, "w", encoding="utf-8") as handle:

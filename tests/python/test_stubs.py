@@ -16,11 +16,6 @@ STUB_FILE = os.path.join(SOURCE_DIR, "python", "pyvornlex-stubs", "__init__.pyi"
 SIGNATURE = re.compile(r"^(?:\d+\. )?(\w+)\((.*)\) -> (.+)$")
 
 
-def normalised(annotation):
-    """pybind11 2.10 writes List[str] and Dict[str, float]; list[str] is the same type."""
-    return re.sub(r"\b(List|Dict)\[", lambda m: m.group(1).lower() + "[", annotation)
-
-
 def split_parameters(text):
     """Splits at the commas that are not inside brackets."""
     parts, depth, start = [], 0, 0
@@ -39,7 +34,7 @@ def runtime_parameter(text):
     name, rest = text.split(": ", 1)
     annotation, _, default = rest.partition(" = ")
     positional_only = re.fullmatch(r"arg\d+", name) is not None
-    return (None if positional_only else name, normalised(annotation), default or None)
+    return (None if positional_only else name, annotation, default or None)
 
 
 def runtime_overloads(function):
@@ -52,7 +47,7 @@ def runtime_overloads(function):
         name, parameters, result = SIGNATURE.match(line).groups()
         self_parameter, *rest = split_parameters(parameters)
         assert self_parameter.startswith("self: pyvornlex."), line
-        overloads.append(([runtime_parameter(p) for p in rest], normalised(result)))
+        overloads.append(([runtime_parameter(p) for p in rest], result))
     return name, overloads
 
 
@@ -121,6 +116,15 @@ class StubAgreesWithRuntime(unittest.TestCase):
                     self.assertEqual(flags, [len(flags) > 1] * len(flags))
 
 
+class ErrorMessages(unittest.TestCase):
+    def test_a_call_that_matches_no_overload_lists_the_documented_signatures(self):
+        with self.assertRaises(TypeError) as caught:
+            pyvornlex.BM25().encode_query(3)
+        self.assertIn("1. (self: pyvornlex.BM25, arg0: list[str]) -> dict[str, float]\n"
+                      "    2. (self: pyvornlex.BM25, arg0: list[int]) -> dict[int, float]",
+                      str(caught.exception))
+
+
 class SignatureParsing(unittest.TestCase):
     """The comparison above is only as good as the docstring reader."""
 
@@ -128,7 +132,7 @@ class SignatureParsing(unittest.TestCase):
         def sample():
             pass
         sample.__doc__ = ("sample(*args, **kwargs)\nOverloaded function.\n\n"
-                          "1. sample(self: pyvornlex.BM25, arg0: List[str]) -> Dict[str, float]\n\n"
+                          "1. sample(self: pyvornlex.BM25, arg0: list[str]) -> dict[str, float]\n\n"
                           "2. sample(self: pyvornlex.BM25, n: int = 3) -> None\n")
         self.assertEqual(runtime_overloads(sample), ("sample", [
             ([(None, "list[str]", None)], "dict[str, float]"),
@@ -136,8 +140,8 @@ class SignatureParsing(unittest.TestCase):
         ]))
 
     def test_nested_brackets_do_not_split(self):
-        self.assertEqual(split_parameters("self: X, a: Dict[str, List[int]], b: float = 0.5"),
-                         ["self: X", "a: Dict[str, List[int]]", "b: float = 0.5"])
+        self.assertEqual(split_parameters("self: X, a: dict[str, list[int]], b: float = 0.5"),
+                         ["self: X", "a: dict[str, list[int]]", "b: float = 0.5"])
 
     def test_a_changed_stub_would_differ(self):
         function = ast.parse("def f(self, a: list[str], /, b: float = 1.0) -> None: ...").body[0]

@@ -1,4 +1,5 @@
-// Regressions found while trying the model with hostile input.
+// dump to the empty path: no file can have that name, and nothing may be
+// written anywhere (the temporary file would land in the working directory).
 
 #include <gtest/gtest.h>
 #include <unistd.h>

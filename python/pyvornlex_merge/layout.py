@@ -1,0 +1,179 @@
+"""The model file's layout, byte for byte as ``BM25.dump`` writes it.
+
+::
+
+    {
+      "_b" : 0.750000,
+      "_doc_count" : 2,
+      "_doc_length_average" : 2.500000,
+      "_doc_token_frequency" : {
+        "a" : 3,
+        "b" : 1
+      },
+      "_k1" : 1.200000
+    }
+
+Floats in C's "%f" form, counts as plain integers, token keys escaped with the
+seven JSON escapes and sorted by the bytes of the escaped key, ",\\n" between
+members, "{\\n\\n  }," for an empty table, no line feed after the final
+brace. Because every key is escaped, no line feed occurs inside a key: the
+file reads line by line, and a shard streams without its table in memory.
+
+The reader accepts this layout and nothing else; the merge lays out again,
+through ``load`` and ``dump``, any other text that ``load`` accepts.
+"""
+
+import math
+import re
+from typing import Iterator, Optional, Tuple
+
+__all__ = ["INT32_MAX", "LayoutError", "ShardReader", "average_field", "header",
+           "member_line", "rebuilt_total", "trailer", "TABLE_END"]
+
+INT32_MAX = 2**31 - 1
+_INT32_MIN = -(2**31)
+
+_FLOAT = rb"(-?(?:0|[1-9][0-9]*)\.[0-9]{6})"
+_INT = rb"(-?(?:0|[1-9][0-9]*))"
+_B = re.compile(rb'  "_b" : ' + _FLOAT + rb",\n")
+_DOC_COUNT = re.compile(rb'  "_doc_count" : ' + _INT + rb",\n")
+_AVERAGE = re.compile(rb'  "_doc_length_average" : ' + _FLOAT + rb",\n")
+_TABLE_START = b'  "_doc_token_frequency" : {\n'
+TABLE_END = b"\n  },\n"
+_K1 = re.compile(rb'  "_k1" : ' + _FLOAT + rb"\n")
+# A key holds any byte but the seven that dump escapes, and those only escaped.
+_MEMBER = re.compile(rb'    "((?:[^"\\\x08\x09\x0a\x0c\x0d]|\\["\\bfnrt])*)" : ' + _INT
+                     + rb"(,?)\n")
+
+# load() rebuilds a model's length total in a double, rounded half away from
+# zero and held inside this bound (std::round and std::clamp in the module).
+_TOTAL_LIMIT = 9.2e18
+
+
+class LayoutError(Exception):
+    """The text of shard ``shard`` is not laid out as dump writes it (it may
+    still load)."""
+
+    def __init__(self, what: str, shard: int) -> None:
+        super().__init__(what)
+        self.shard = shard
+
+
+def _float_field(match: Optional["re.Match[bytes]"]) -> Optional[Tuple[bytes, float]]:
+    if match is None:
+        return None
+    text = match.group(1)
+    value = float(text)
+    # Past 2**33 not every six-decimal text is the "%f" form of its double.
+    return (text, value) if b"%f" % value == text else None
+
+
+def _int32(match: Optional["re.Match[bytes]"], group: int = 1) -> Optional[int]:
+    if match is None:
+        return None
+    value = int(match.group(group))
+    return value if _INT32_MIN <= value <= INT32_MAX else None
+
+
+class ShardReader:
+    """Reads shard number ``shard`` from an iterator over its lines (line
+    feeds kept).
+
+    The scalars are read on construction; ``members()`` then yields the
+    table's ``(escaped key, count)`` pairs in file order and reads the rest,
+    after which ``k1_text`` and ``k1`` are set. Anything off the layout raises
+    ``LayoutError``. Values are not judged here, except that the first token
+    with a negative count is kept in ``negative_key``.
+    """
+
+    def __init__(self, lines: Iterator[bytes], shard: int) -> None:
+        self._lines = lines
+        self.shard = shard
+        self._expect(self._next() == b"{\n", "the opening brace")
+        b = _float_field(_B.fullmatch(self._next()))
+        doc_count = _int32(_DOC_COUNT.fullmatch(self._next()))
+        average = _float_field(_AVERAGE.fullmatch(self._next()))
+        if b is None or doc_count is None or average is None:
+            raise LayoutError("the lines of _b, _doc_count and _doc_length_average", shard)
+        self.b_text, self.b = b
+        self.doc_count = doc_count
+        self.average_text, self.average = average
+        self._expect(self._next() == _TABLE_START, "the line that opens _doc_token_frequency")
+        self.k1_text = b""
+        self.k1 = 0.0
+        self.negative_key: Optional[bytes] = None
+
+    def _next(self) -> bytes:
+        return next(self._lines, b"")
+
+    def _expect(self, condition: bool, what: str) -> None:
+        if not condition:
+            raise LayoutError(what, self.shard)
+
+    def members(self) -> Iterator[Tuple[bytes, int]]:
+        # The hot loop of a merge: a line per token, so lookups are hoisted.
+        lines, fullmatch = self._lines, _MEMBER.fullmatch
+        line = next(lines, b"")
+        if line == b"\n":  # the empty table
+            line = next(lines, b"")
+        else:
+            previous: Optional[bytes] = None
+            while True:
+                match = fullmatch(line)
+                if match is None:
+                    raise LayoutError("a token line", self.shard)
+                key, count_text, comma = match.groups()
+                count = int(count_text)
+                if count < 0 or count > INT32_MAX:
+                    if count < _INT32_MIN or count > INT32_MAX:
+                        raise LayoutError("a token count", self.shard)
+                    if self.negative_key is None:
+                        self.negative_key = key
+                if previous is not None and key <= previous:
+                    raise LayoutError("the order of the tokens", self.shard)
+                yield key, count
+                previous = key
+                line = next(lines, b"")
+                if not comma:
+                    break
+        self._expect(line == b"  },\n", "the line that closes _doc_token_frequency")
+        k1 = _float_field(_K1.fullmatch(self._next()))
+        if k1 is None:
+            raise LayoutError("the _k1 line", self.shard)
+        self.k1_text, self.k1 = k1
+        self._expect(self._next() == b"}" and self._next() == b"", "the closing brace")
+
+
+def rebuilt_total(doc_count: int, average: float) -> int:
+    """The length total that load() rebuilds from a file's count and average."""
+    product = float(doc_count) * average
+    if math.isnan(product):
+        return 0
+    if abs(product) >= _TOTAL_LIMIT:
+        return int(math.copysign(_TOTAL_LIMIT, product))
+    whole = math.floor(abs(product))
+    # The fraction of a double is exact: no addition of 0.5 to round it.
+    rounded = whole + 1 if abs(product) - whole >= 0.5 else whole
+    return int(math.copysign(rounded, product))
+
+
+def average_field(length_total: int, doc_count: int) -> bytes:
+    """The average that a model holding these totals writes (as train computes it)."""
+    average = float(length_total) / float(doc_count) if doc_count else 0.0
+    return b"%f" % average
+
+
+def header(b_text: bytes, doc_count: int, average_text: bytes) -> bytes:
+    return (b'{\n  "_b" : ' + b_text + b',\n  "_doc_count" : %d,\n' % doc_count
+            + b'  "_doc_length_average" : ' + average_text + b",\n" + _TABLE_START)
+
+
+def member_line(key: bytes, count: int) -> bytes:
+    """One table member without its separator (",\\n" goes between members)."""
+    return b'    "' + key + b'" : %d' % count
+
+
+def trailer(k1_text: bytes) -> bytes:
+    """What follows the last member, from the table's end to the final brace."""
+    return TABLE_END + b'  "_k1" : ' + k1_text + b"\n}"
+
