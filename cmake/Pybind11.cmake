@@ -13,7 +13,20 @@ set(_vorn_pybind11_script "${PROJECT_SOURCE_DIR}/scripts/fetch_pybind11.sh")
 set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
                                                               "${_vorn_pybind11_script}")
 
-if(NOT pybind11_DIR OR pybind11_DIR STREQUAL _vorn_pybind11_cmake_dir)
+set(PYBIND11_FINDPYTHON ON)
+
+# A pybind11_DIR left in the cache by an older build may name Debian's 2.10;
+# such a directory is passed over for the fetched package rather than failing.
+if(pybind11_DIR AND NOT pybind11_DIR STREQUAL _vorn_pybind11_cmake_dir)
+    set(_vorn_pybind11_given "${pybind11_DIR}")
+    find_package(pybind11 2.12 CONFIG QUIET)
+    if(NOT pybind11_FOUND)
+        message(STATUS "pyvornlex: pybind11 in ${_vorn_pybind11_given} is older than 2.12; "
+                       "using the fetched 2.13.6")
+    endif()
+endif()
+
+if(NOT pybind11_FOUND)
     execute_process(COMMAND bash "${_vorn_pybind11_script}" "${_vorn_pybind11_dir}"
                     RESULT_VARIABLE _vorn_pybind11_rc)
     if(NOT _vorn_pybind11_rc EQUAL 0)
@@ -24,7 +37,5 @@ if(NOT pybind11_DIR OR pybind11_DIR STREQUAL _vorn_pybind11_cmake_dir)
             "-Dpybind11_DIR=<dir of pybind11Config.cmake> for a pybind11 2.12 or newer.")
     endif()
     set(pybind11_DIR "${_vorn_pybind11_cmake_dir}" CACHE PATH "pybind11's CMake package" FORCE)
+    find_package(pybind11 2.12 CONFIG REQUIRED)
 endif()
-
-set(PYBIND11_FINDPYTHON ON)
-find_package(pybind11 2.12 CONFIG REQUIRED)
