@@ -24,9 +24,10 @@ class LargeAllocator {
     using value_type = T;
 
     LargeAllocator() noexcept = default;
+    // Containers convert an allocator between element types implicitly.
     template <typename U>
-    LargeAllocator(const LargeAllocator<U>& /*other*/) noexcept {
-    }  // NOLINT(google-explicit-constructor)
+    // cppcheck-suppress noExplicitConstructor
+    LargeAllocator(const LargeAllocator<U>& /*other*/) noexcept {}  // NOLINT
 
     T* allocate(std::size_t count) {
         const std::size_t bytes = count * sizeof(T);

@@ -131,10 +131,10 @@ const char* TokenTable::store(std::string_view token) {
     if (token.size() > block_left_) {
         // Once the table holds a few blocks, a block is one huge page: millions
         // of tokens would otherwise cost a fault every 4 KiB of their text.
-        const std::size_t size =
+        const std::size_t block_size =
             blocks_.size() * kBlockSize >= kHugePageSize ? kHugePageSize : kBlockSize;
-        block_ = blocks_.emplace_back(size).data();
-        block_left_ = size;
+        block_ = blocks_.emplace_back(block_size).data();
+        block_left_ = block_size;
     }
     char* target = block_;
     std::memcpy(target, token.data(), token.size());

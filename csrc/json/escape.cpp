@@ -1,5 +1,6 @@
 #include "json/escape.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -59,12 +60,8 @@ bool needs_escape(std::string_view raw) {
         }
         return table;
     }();
-    for (const char byte : raw) {
-        if (kEscaped[static_cast<unsigned char>(byte)]) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(raw.begin(), raw.end(),
+                       [](const char byte) { return kEscaped[static_cast<unsigned char>(byte)]; });
 }
 
 std::string unescape_string(std::string_view escaped) {

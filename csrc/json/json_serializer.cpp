@@ -7,7 +7,7 @@
 
 namespace vorn::typing::text {
 
-std::string JsonValue::serialize(int depth, std::string indent) const {
+std::string JsonValue::serialize(int depth, const std::string& indent) const {
     std::string out;
     serialize_to(out, depth, indent);
     return out;

@@ -70,7 +70,7 @@ class JsonValue {
 
     // The fixed text layout of our JSON files: depth is the nesting level of this
     // value (the top-level call passes 1), indent the unit repeated per level.
-    std::string serialize(int depth, std::string indent) const;
+    std::string serialize(int depth, const std::string& indent) const;
     // The same text appended to `out`.
     void serialize_to(std::string& out, int depth, std::string_view indent) const;
 
