@@ -6,14 +6,13 @@ A side is a function of the fixtures that returns seconds (or bytes); a
 `pair` returns both figures at once, for comparisons whose sides run in
 fresh processes. Rows without a target are printed in parentheses."""
 
-import json
 import subprocess
 import sys
 import threading
 from dataclasses import dataclass
 from typing import Callable, Optional
 
-from fixtures import LONG_TEXT_LINES, MODEL_TOKENS, json_dump_to_file
+from fixtures import LONG_TEXT_LINES, MODEL_TOKENS
 from pyvornlex import BM25
 from pure_bm25 import PureBM25
 from pyvornlex_data import dict_dir
@@ -141,7 +140,7 @@ def encode_pure(kind, method):
 
 
 def probe_pair(ours, theirs):
-    """Both figures from bench/memory_probe.py, each in a fresh process."""
+    """Both figures from bench/probe.py, each in a fresh process."""
     return lambda fx, _round: (fx.probe(*ours(fx)), fx.probe(*theirs(fx)))
 
 
@@ -184,23 +183,9 @@ COMPARISONS = [
                "(`encode_query` vs pure Python that sums and returns in any order, str tokens)",
                "speed", ours=encode_ours("str", "encode_query"),
                theirs=encode_pure("str", "unordered_encode_query")),
-    Comparison("dump", f"`dump` time vs `json.dumps` written to a file ({TOKENS})", "time", 0.5,
-               "max", lambda fx: timed(lambda: fx.big_model.dump(fx.ours_path)),
-               lambda fx: timed(lambda: json_dump_to_file(fx.big_document, fx.json_path))),
-    Comparison("load", f"`load` time vs `json.loads` ({TOKENS})", "time", 0.75, "max",
-               lambda fx: timed(lambda: BM25().load(fx.ours_text)),
-               lambda fx: timed(lambda: json.loads(fx.json_text))),
-    Comparison("peak/dump", "(`dump` peak memory vs `json.dumps` to a file)", "size",
-               pair=probe_pair(lambda fx: ("dump", fx.tokens_path, fx.ours_path),
-                               lambda fx: ("json_dumps", fx.tokens_path, fx.json_path)),
-               fresh_processes=True),
-    Comparison("peak/load", "(`load` peak memory vs `json.loads`)", "size",
-               pair=probe_pair(lambda fx: ("load", fx.ours_path),
-                               lambda fx: ("json_loads", fx.json_path)),
-               fresh_processes=True),
     Comparison("memory", f"model memory vs a Python dict of the same tokens and counts ({TOKENS})",
                "size", 0.7, "max",
-               pair=probe_pair(lambda fx: ("model", fx.tokens_path),
+               pair=probe_pair(lambda fx: ("train", fx.tokens_path),
                                lambda fx: ("dict", fx.tokens_path)),
                fresh_processes=True),
     Comparison("road",

@@ -1,7 +1,7 @@
 """Everything the comparisons read, built once before the rounds: the corpus
-and its cut, the worker processes, models trained on the corpus, the model of
-a million distinct tokens and its two files, and the checks that both sides
-of every comparison compute the same thing."""
+and its cut, the worker processes, models trained on the corpus, the
+documents of a million distinct tokens for the memory row, and the checks
+that both sides of every comparison compute the same thing."""
 
 import json
 import os
@@ -88,26 +88,6 @@ def write_model_tokens(lines, path):
             handle.write(" ".join(document) + "\n")
 
 
-def read_documents(path):
-    with open(path, encoding="utf-8") as handle:
-        return [line.split() for line in handle]
-
-
-def python_document(model, documents):
-    table = {}
-    for tokens in documents:
-        for token in tokens:
-            table[token] = table.get(token, 0) + 1
-    return {"_b": model.b(), "_doc_count": len(documents),
-            "_doc_length_average": sum(map(len, documents)) / len(documents),
-            "_doc_token_frequency": table, "_k1": model.k1()}
-
-
-def json_dump_to_file(document, path):
-    with open(path, "w", encoding="utf-8") as handle:
-        handle.write(json.dumps(document))
-
-
 class Fixtures:
     def __init__(self, args):
         self.args = args
@@ -144,28 +124,12 @@ class Fixtures:
 
         self.texts = ["\n".join(self.lines[i:i + LONG_TEXT_LINES])
                       for i in range(0, len(self.lines), LONG_TEXT_LINES)]
-        self._build_big_model()
+        self._write_model_tokens()
         self._warm_up()
 
-    def _build_big_model(self):
+    def _write_model_tokens(self):
         self.tokens_path = os.path.join(self.out, "model-tokens.txt")
         write_model_tokens(self.lines, self.tokens_path)
-        model_documents = read_documents(self.tokens_path)
-        self.big_model = BM25()
-        for tokens in model_documents:
-            self.big_model.train(tokens)
-        self.big_document = python_document(self.big_model, model_documents)
-        self.ours_path = os.path.join(self.out, "model.json")
-        self.json_path = os.path.join(self.out, "model-json.json")
-        self.big_model.dump(self.ours_path)
-        json_dump_to_file(self.big_document, self.json_path)
-        with open(self.ours_path, encoding="utf-8") as handle:
-            self.ours_text = handle.read()
-        with open(self.json_path, encoding="utf-8") as handle:
-            self.json_text = handle.read()
-        if (read_model_file(self.ours_text)["_doc_token_frequency"]
-                != self.big_document["_doc_token_frequency"]):
-            raise SystemExit("check failed: the dumped model and the Python table differ")
 
     def _warm_up(self):
         """One untimed pass over a slice, so that no side's first round pays for
@@ -185,10 +149,10 @@ class Fixtures:
         self.library.close()
         self.python_jieba.close()
         self.module_road.close()
-        del self.big_model, self.big_document, self.trained
+        del self.trained
 
     def probe(self, *arguments):
-        """One figure of bench/memory_probe.py, run in a fresh process."""
-        output = subprocess.run([sys.executable, os.path.join(HERE, "memory_probe.py"),
+        """The memory figure of bench/probe.py (its last), run in a fresh process."""
+        output = subprocess.run([sys.executable, os.path.join(HERE, "probe.py"),
                                  *arguments], check=True, capture_output=True, text=True).stdout
-        return int(output.split()[0])
+        return int(float(output.split()[-1]))

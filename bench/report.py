@@ -44,9 +44,28 @@ def build_report(comparisons, results, fixtures, rounds):
 
 
 def quantity(value, kind):
+    if kind == "per_token":
+        return f"{value * 1e9:.1f} ns"
+    if kind == "bytes":
+        return f"{value:.1f} B"
     if kind == "size":
         return f"{value / 2**20:.1f} MiB"
     return f"{value * 1000:.0f} ms" if value < 10 else f"{value:.1f} s"
+
+
+def table_lines(rows):
+    """The table of rows, in the form the README shows; the model-file bench
+    renders its rows with it too, so that they join this table."""
+    out = ["| What | pyvornlex | Reference | Ratio | Target | Met |",
+           "|---|---:|---:|---:|---:|:---:|"]
+    for row in rows:
+        target = "" if row["target"] is None else (
+            ("≥ " if row["sense"] == "min" else "≤ ") + f"{row['target']:g}")
+        met = {None: "", True: "yes", False: "**no**"}[row["met"]]
+        out.append(f"| {row['what']} | {quantity(row['ours'], row['kind'])} | "
+                   f"{quantity(row['theirs'], row['kind'])} | {row['ratio']:.2f} | {target} | "
+                   f"{met} |")
+    return out
 
 
 def render_markdown(report, memory_rounds):
@@ -58,16 +77,8 @@ def render_markdown(report, memory_rounds):
         "rows); each ratio is the median of the rounds' own ratios. Memory: medians of "
         f"{memory_rounds} fresh processes.",
         "",
-        "| What | pyvornlex | Reference | Ratio | Target | Met |",
-        "|---|---:|---:|---:|---:|:---:|",
     ]
-    for row in report["rows"]:
-        target = "" if row["target"] is None else (
-            ("≥ " if row["sense"] == "min" else "≤ ") + f"{row['target']:g}")
-        met = {None: "", True: "yes", False: "**no**"}[row["met"]]
-        out.append(f"| {row['what']} | {quantity(row['ours'], row['kind'])} | "
-                   f"{quantity(row['theirs'], row['kind'])} | {row['ratio']:.2f} | {target} | "
-                   f"{met} |")
+    out += table_lines(report["rows"])
     out.append("")
     out.append("Ratios: throughput ratios are reference time / pyvornlex time (higher is "
                "better); time and memory ratios are pyvornlex / reference (lower is better).")

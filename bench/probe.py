@@ -1,13 +1,13 @@
-"""One measurement of the model-file benchmark in a fresh process, as a
-service meets the operation when it starts: nothing that an earlier
-operation allocated and freed is there to be reused. Prints numbers on one
-line.
+"""One measurement of the benchmarks in a fresh process, as a service meets
+the operation when it starts: nothing that an earlier operation allocated
+and freed is there to be reused. Prints numbers on one line.
 
-  model_file_probe.py load MODEL            seconds, peak memory growth of BM25.load
-  model_file_probe.py json_loads MODEL      seconds, peak memory growth of json.loads
-  model_file_probe.py dump MODEL OUT        seconds of BM25.dump of the loaded model
-  model_file_probe.py train DOCS            seconds, resident bytes of the trained model
-  model_file_probe.py encode MODEL DOCS     seconds of encode_document over the documents
+  probe.py load MODEL            seconds, peak memory growth of BM25.load
+  probe.py json_loads MODEL      seconds, peak memory growth of json.loads
+  probe.py dump MODEL OUT        seconds of BM25.dump of the loaded model
+  probe.py train DOCS            seconds, resident bytes of the trained model
+  probe.py encode MODEL DOCS     seconds of encode_document over the documents
+  probe.py dict DOCS             resident bytes of a dict token -> count of the documents
 
 MODEL is a model file's text; DOCS holds one document a line, tokens
 separated by blanks. Times are processor time of the call; peaks are the
@@ -19,6 +19,7 @@ import gc
 import json
 import sys
 import time
+from collections import Counter
 
 from pyvornlex import BM25
 
@@ -101,6 +102,15 @@ def main():
         model = BM25()
         seconds, _ = timed(lambda: train_all(model, documents))
         print(seconds, resident() - before)
+    elif mode == "dict":
+        documents = read_documents(arguments[0])
+        before = resident()
+        table = {}
+        for tokens in documents:
+            for token, count in Counter(tokens).items():
+                table[token] = table.get(token, 0) + count
+        print(resident() - before)
+        del table
     elif mode == "encode":
         model = loaded(read_text(arguments[0]))
         documents = read_documents(arguments[1])
