@@ -185,7 +185,7 @@ COMPARISONS = [
                theirs=encode_pure("str", "unordered_encode_query")),
     Comparison("memory", f"model memory vs a Python dict of the same tokens and counts ({TOKENS})",
                "size", 0.7, "max",
-               pair=probe_pair(lambda fx: ("train", fx.tokens_path),
+               pair=probe_pair(lambda fx: ("model", fx.tokens_path),
                                lambda fx: ("dict", fx.tokens_path)),
                fresh_processes=True),
     Comparison("road",

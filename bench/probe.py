@@ -7,7 +7,8 @@ and freed is there to be reused. Prints numbers on one line.
   probe.py dump MODEL OUT        seconds of BM25.dump of the loaded model
   probe.py train DOCS            seconds, resident bytes of the trained model
   probe.py encode MODEL DOCS     seconds of encode_document over the documents
-  probe.py dict DOCS             resident bytes of a dict token -> count of the documents
+  probe.py model DOCS            resident bytes of a BM25 trained on the documents, read line by line
+  probe.py dict DOCS             resident bytes of a dict token -> count of the same, read alike
 
 MODEL is a model file's text; DOCS holds one document a line, tokens
 separated by blanks. Times are processor time of the call; peaks are the
@@ -58,6 +59,19 @@ def read_documents(path):
         return [line.split() for line in handle]
 
 
+def count_lines(path, mode):
+    model, table = BM25(), {}
+    with open(path, encoding="utf-8") as handle:
+        for line in handle:
+            tokens = line.split()
+            if mode == "model":
+                model.train(tokens)
+            else:
+                for token, count in Counter(tokens).items():
+                    table[token] = table.get(token, 0) + count
+    return model if mode == "model" else table
+
+
 def timed(function):
     """Seconds of the call, and its result, which is freed after the clock
     stopped: freeing is not part of the operation."""
@@ -97,20 +111,25 @@ def main():
         gc.collect()
         print(timed(lambda: model.dump(arguments[1]))[0])
     elif mode == "train":
-        documents = read_documents(arguments[0])
         before = resident()
         model = BM25()
-        seconds, _ = timed(lambda: train_all(model, documents))
+        seconds = 0.0
+        # Documents arrive in chunks, as from a stream: a list of every
+        # document would make the input itself grow with the vocabulary, and
+        # time the caches' misses on millions of str objects, not training.
+        with open(arguments[0], encoding="utf-8") as handle:
+            for chunk in iter(lambda: handle.readlines(1 << 20), []):
+                documents = [line.split() for line in chunk]
+                seconds += timed(lambda: train_all(model, documents))[0]
+                del documents
         print(seconds, resident() - before)
-    elif mode == "dict":
-        documents = read_documents(arguments[0])
+    elif mode in ("model", "dict"):
+        # Read line by line, so that the dict's figure holds its key objects
+        # and the model's holds nothing of Python's.
         before = resident()
-        table = {}
-        for tokens in documents:
-            for token, count in Counter(tokens).items():
-                table[token] = table.get(token, 0) + count
+        held = count_lines(arguments[0], mode)
         print(resident() - before)
-        del table
+        del held
     elif mode == "encode":
         model = loaded(read_text(arguments[0]))
         documents = read_documents(arguments[1])

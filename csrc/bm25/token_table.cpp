@@ -34,6 +34,7 @@ TokenTable& TokenTable::operator=(const TokenTable& other) {
 TokenTable::TokenTable(TokenTable&& other) noexcept
     : entries_(std::move(other.entries_)),
       slots_(std::move(other.slots_)),
+      shift_(other.shift_),
       blocks_(std::move(other.blocks_)),
       block_(std::exchange(other.block_, nullptr)),
       block_left_(std::exchange(other.block_left_, 0)) {
@@ -45,6 +46,7 @@ TokenTable& TokenTable::operator=(TokenTable&& other) noexcept {
     if (this != &other) {
         entries_ = std::move(other.entries_);
         slots_ = std::move(other.slots_);
+        shift_ = other.shift_;
         blocks_ = std::move(other.blocks_);
         block_ = std::exchange(other.block_, nullptr);
         block_left_ = std::exchange(other.block_left_, 0);
@@ -57,7 +59,7 @@ TokenTable& TokenTable::operator=(TokenTable&& other) noexcept {
 std::size_t TokenTable::slot_of(std::string_view token, std::uint64_t hash) const {
     const std::size_t mask = slots_.size() - 1;
     const std::uint64_t tag = tag_of(hash);
-    std::size_t slot = hash & mask;
+    std::size_t slot = home_of(hash);
     for (; slots_[slot] != 0; slot = (slot + 1) & mask) {
         const std::uint64_t value = slots_[slot];
         if ((value >> 32U) == tag && entries_[(value & 0xffffffffU) - 1].token() == token) {
@@ -106,15 +108,32 @@ void TokenTable::reserve(std::size_t entries) {
 void TokenTable::rehash(std::size_t capacity) {
     std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> slots(capacity, 0);
     const std::size_t mask = capacity - 1;
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-        const std::uint64_t hash = hash_token(entries_[i].token());
-        std::size_t slot = hash & mask;
+    unsigned shift = 64;
+    for (std::size_t size = capacity; size > 1; size >>= 1U) {
+        --shift;
+    }
+    const auto place = [&slots, mask](std::size_t home, std::uint64_t value) {
+        std::size_t slot = home;
         while (slots[slot] != 0) {
             slot = (slot + 1) & mask;
         }
-        slots[slot] = (tag_of(hash) << 32U) | (i + 1);
+        slots[slot] = value;
+    };
+    if (shift >= 32) {
+        // The kept top 32 bits hold the whole home.
+        for (const std::uint64_t value : slots_) {
+            if (value != 0) {
+                place(static_cast<std::size_t>((value >> 32U) >> (shift - 32)), value);
+            }
+        }
+    } else {
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            const std::uint64_t hash = hash_token(entries_[i].token());
+            place(static_cast<std::size_t>(hash >> shift), (tag_of(hash) << 32U) | (i + 1));
+        }
     }
     slots_ = std::move(slots);
+    shift_ = shift;
 }
 
 const char* TokenTable::store(std::string_view token) {

@@ -45,7 +45,7 @@ class TokenTable {
     // Starts loading the slot where a lookup of `hash` begins.
     void prefetch(std::uint64_t hash) const {
         if (!slots_.empty()) {
-            __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
+            __builtin_prefetch(&slots_[home_of(hash)]);
         }
     }
 
@@ -59,6 +59,12 @@ class TokenTable {
     Entries::const_iterator end() const { return entries_.end(); }
 
   private:
+    // A hash's first slot comes from its top bits, the bits the slots keep:
+    // growing the table then moves the slots in order, without reading a
+    // token, and writes the new slots front to back instead of at random.
+    std::size_t home_of(std::uint64_t hash) const {
+        return static_cast<std::size_t>(hash >> shift_);
+    }
     const char* store(std::string_view token);
     std::size_t slot_of(std::string_view token, std::uint64_t hash) const;
     void rehash(std::size_t capacity);
@@ -66,6 +72,7 @@ class TokenTable {
     Entries entries_;
     // (upper 32 bits of the hash) << 32 | (position in entries_ + 1); 0 is empty.
     std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> slots_;
+    unsigned shift_ = 63;  // 64 - log2(slots_.size()) once there are slots
     // Token bytes; a block never moves once allocated, so entries point into it.
     std::vector<LargeBlock> blocks_;
     char* block_ = nullptr;  // free space of the shared block in use

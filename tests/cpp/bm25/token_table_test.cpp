@@ -21,7 +21,7 @@ TEST(TokenTable, KeepsEveryTokenThroughGrowth) {
     table[""] = 3;
     table[std::string("a\0b", 3)] = 4;
     EXPECT_EQ(table.size(), 100003u);
-    for (int i = 0; i < 100000; i += 997) {
+    for (int i = 0; i < 100000; ++i) {
         const std::int32_t* count = table.find("t" + std::to_string(i));
         ASSERT_NE(count, nullptr);
         EXPECT_EQ(*count, i);
@@ -31,6 +31,27 @@ TEST(TokenTable, KeepsEveryTokenThroughGrowth) {
     EXPECT_EQ(*table.find(std::string("a\0b", 3)), 4);
     EXPECT_EQ(table.find("a"), nullptr);
     EXPECT_EQ(table.find("t100000"), nullptr);
+}
+
+// Growing moves the slots without reading the tokens again; a reserve in the
+// middle, and tokens whose probe runs wrap past the last slot, go through the
+// same move.
+TEST(TokenTable, ReserveOnAFilledTableKeepsEveryToken) {
+    TokenTable table;
+    for (int i = 0; i < 5000; ++i) {
+        table["r" + std::to_string(i)] = i + 1;
+    }
+    table.reserve(200000);
+    for (int i = 5000; i < 20000; ++i) {
+        table["r" + std::to_string(i)] = i + 1;
+    }
+    EXPECT_EQ(table.size(), 20000u);
+    for (int i = 0; i < 20000; ++i) {
+        const std::int32_t* count = table.find("r" + std::to_string(i));
+        ASSERT_NE(count, nullptr) << i;
+        EXPECT_EQ(*count, i + 1);
+    }
+    EXPECT_EQ(table.find("r20000"), nullptr);
 }
 
 TEST(TokenTable, CopiesAreIndependentAndMovedFromTablesStayUsable) {
