@@ -79,8 +79,15 @@ void BM25::train(const IdTokens& tokens_vec) {
 }
 
 void BM25::prefetch_slots(const StringCounts& counts) const {
-    for (const auto& entry : counts.entries()) {
+    const auto& entries = counts.entries();
+    for (const auto& entry : entries) {
         _doc_token_frequency.prefetch(entry.hash);
+    }
+    for (const auto& entry : entries) {
+        _doc_token_frequency.prefetch_entry(entry.hash);
+    }
+    for (const auto& entry : entries) {
+        _doc_token_frequency.prefetch_text(entry.hash);
     }
 }
 

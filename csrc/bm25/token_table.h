@@ -42,10 +42,23 @@ class TokenTable {
         return at_or_insert(token, hash_token(token));
     }
 
-    // Starts loading the slot where a lookup of `hash` begins.
+    // A lookup waits for up to three loads one after another: its first
+    // slot, the entry that slot names, the entry's text. Batches of lookups
+    // start each load for the whole batch before the next, once the previous
+    // one has had time to arrive, so that they wait for memory together.
     void prefetch(std::uint64_t hash) const {
         if (!slots_.empty()) {
             __builtin_prefetch(&slots_[home_of(hash)]);
+        }
+    }
+    void prefetch_entry(std::uint64_t hash) const {
+        if (const Entry* entry = first_candidate(hash)) {
+            __builtin_prefetch(entry);
+        }
+    }
+    void prefetch_text(std::uint64_t hash) const {
+        if (const Entry* entry = first_candidate(hash)) {
+            __builtin_prefetch(entry->data);
         }
     }
 
@@ -64,6 +77,15 @@ class TokenTable {
     // token, and writes the new slots front to back instead of at random.
     std::size_t home_of(std::uint64_t hash) const {
         return static_cast<std::size_t>(hash >> shift_);
+    }
+    // The entry in the first slot of `hash` when its tag matches.
+    const Entry* first_candidate(std::uint64_t hash) const {
+        if (slots_.empty()) {
+            return nullptr;
+        }
+        const std::uint64_t value = slots_[home_of(hash)];
+        return value != 0 && (value >> 32U) == (hash >> 32U) ? &entries_[(value & 0xffffffffU) - 1]
+                                                             : nullptr;
     }
     const char* store(std::string_view token);
     std::size_t slot_of(std::string_view token, std::uint64_t hash) const;
