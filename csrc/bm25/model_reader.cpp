@@ -16,25 +16,12 @@ namespace {
 // Checks the token object whose opening brace the reader is at and counts
 // its members; every value must be an Integer.
 bool count_tokens(StrictReader& reader, std::size_t& members) {
-    if (!reader.enter_object()) {
-        return false;
-    }
     members = 0;
-    while (true) {
-        switch (reader.next_member()) {
-            case StrictReader::Next::end:
-                return true;
-            case StrictReader::Next::give_up:
-                return false;
-            case StrictReader::Next::member:
-                break;
-        }
+    return reader.read_object([&reader, &members] {
         std::int32_t count = 0;
-        if (!reader.read_integer(count)) {
-            return false;
-        }
-        ++members;
-    }
+        members += 1;
+        return reader.read_integer(count);
+    });
 }
 
 JsonValue* scalar_named(std::string_view key, ModelScan& scan) {
@@ -111,25 +98,12 @@ class InsertQueue {
 
 bool scan_model_text(std::string_view text, ModelScan& scan) {
     StrictReader reader(text);
-    if (!reader.enter_object()) {
-        return false;
-    }
-    while (true) {
-        switch (reader.next_member()) {
-            case StrictReader::Next::end:
-                return true;  // what follows the object is not read
-            case StrictReader::Next::give_up:
-                return false;
-            case StrictReader::Next::member:
-                break;
-        }
+    // What follows the object is not read.
+    return reader.read_object([&reader, &scan] {
         if (reader.key() == kMemberTokens && reader.peek() == '{') {
             scan.has_tokens = true;
             scan.tokens_at = reader.position();
-            if (!count_tokens(reader, scan.token_members)) {
-                return false;
-            }
-            continue;
+            return count_tokens(reader, scan.token_members);
         }
         // A number in place of the token object leaves the table alone.
         if (reader.key() == kMemberTokens) {
@@ -143,7 +117,8 @@ bool scan_model_text(std::string_view text, ModelScan& scan) {
         if (scalar != nullptr) {
             *scalar = std::move(value);
         }
-    }
+        return true;
+    });
 }
 
 void read_model_tokens(std::string_view text, const ModelScan& scan, TokenTable& table,

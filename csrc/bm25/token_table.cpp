@@ -109,7 +109,7 @@ void TokenTable::rehash(std::size_t capacity) {
     std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> slots(capacity, 0);
     const std::size_t mask = capacity - 1;
     unsigned shift = 64;
-    for (std::size_t size = capacity; size > 1; size >>= 1U) {
+    for (std::size_t left = capacity; left > 1; left >>= 1U) {
         --shift;
     }
     const auto place = [&slots, mask](std::size_t home, std::uint64_t value) {

@@ -47,6 +47,29 @@ class StrictReader {
     // the value before (or the closing brace), the key and the colon.
     Next next_member();
 
+    // Enters the object that starts here and calls `member()` with the reader
+    // on each member's value, which it must read; false (give up) when the
+    // reader gives up or `member` returns false.
+    template <typename Member>
+    bool read_object(Member&& member) {
+        if (!enter_object()) {
+            return false;
+        }
+        while (true) {
+            switch (next_member()) {
+                case Next::end:
+                    return true;
+                case Next::give_up:
+                    return false;
+                case Next::member:
+                    break;
+            }
+            if (!member()) {
+                return false;
+            }
+        }
+    }
+
     // The current member's key. A view of the text, or of the reader's own
     // buffer for a key with escapes; valid until the next call of next_member.
     std::string_view key() const noexcept { return key_; }

@@ -15,28 +15,17 @@
 namespace vorn::typing::text::test {
 
 inline bool read_object(StrictReader& reader, JsonValue& object) {
-    if (!reader.enter_object()) {
-        return false;
-    }
     object = JsonValue::make(JsonKind::Object);
-    while (true) {
-        switch (reader.next_member()) {
-            case StrictReader::Next::end:
-                return true;
-            case StrictReader::Next::give_up:
-                return false;
-            case StrictReader::Next::member:
-                break;
-        }
+    return reader.read_object([&reader, &object] {
         const std::string key = escape_string(reader.key());
         JsonValue value;
         const bool read =
             reader.peek() == '{' ? read_object(reader, value) : reader.read_number(value);
-        if (!read) {
-            return false;
+        if (read) {
+            object.member(key) = std::move(value);
         }
-        object.member(key) = std::move(value);
-    }
+        return read;
+    });
 }
 
 inline std::optional<JsonValue> read_strictly(std::string_view text) {
