@@ -16,7 +16,6 @@ model file, byte for byte.
 
 import argparse
 import os
-import platform
 import re
 import resource
 import statistics
@@ -24,6 +23,8 @@ import subprocess
 import sys
 import tempfile
 import time
+
+from report import machine
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 EXAMPLE = os.path.join(ROOT, "examples", "dask_training.py")
@@ -67,19 +68,6 @@ def run_road(workers, partitions, corpus, output, environment):
     merge = float(seconds.group(3)) if seconds else 0.0
     with open(output, "rb") as handle:
         return wall, processor, merge, handle.read()
-
-
-def machine():
-    model = ""
-    try:
-        with open("/proc/cpuinfo", encoding="utf-8") as handle:
-            model = next(line.split(":", 1)[1].strip() for line in handle
-                         if line.startswith("model name"))
-    except (OSError, StopIteration):
-        pass
-    return "%s, %d cores; Linux %s; Python %s" % (model or platform.machine(), os.cpu_count(),
-                                                   platform.release(),
-                                                   platform.python_version())
 
 
 def main():

@@ -19,7 +19,6 @@ from __future__ import annotations
 
 import argparse
 import os
-import platform
 import random
 import sqlite3
 import statistics
@@ -32,22 +31,15 @@ from itertools import accumulate
 from pyvornlex import BM25, Jieba
 from pyvornlex_data import dict_paths
 from pyvornlex_search import SearchIndex, add_documents, build_index, reencode
+from report import machine
 
 QUERY_WORDS = 6
 TOP = 10
 TARGETS = {"documents/s": 20000, "p95 ms": 20.0, "bytes/posting": 30.0}
 
 
-def machine() -> str:
-    model = "unknown CPU"
-    try:
-        with open("/proc/cpuinfo", encoding="utf-8") as handle:
-            model = next(line.split(":", 1)[1].strip() for line in handle
-                         if line.startswith("model name"))
-    except (OSError, StopIteration):
-        pass
-    return (f"{model}, {os.cpu_count()} cores; Linux {platform.release()}; "
-            f"Python {platform.python_version()}; SQLite {sqlite3.sqlite_version}")
+def machine_line() -> str:
+    return f"{machine()}; SQLite {sqlite3.sqlite_version}"
 
 
 def load_average() -> str:
@@ -95,7 +87,7 @@ def main() -> int:
     parser.add_argument("--queries", type=int, default=200, help="queries of each kind")
     arguments = parser.parse_args()
 
-    print(f"Machine: {machine()}")
+    print(f"Machine: {machine_line()}")
     print(f"Load average at start: {load_average()}")
     started = time.perf_counter()
     jieba = Jieba(*dict_paths())

@@ -149,9 +149,9 @@ def make_dask_importable():
                           "debian_dask.py")
     links = None
     if os.path.isfile(helper):
-        specification = importlib.util.spec_from_file_location("debian_dask", helper)
-        debian_dask = importlib.util.module_from_spec(specification)
-        specification.loader.exec_module(debian_dask)
+        found = importlib.util.spec_from_file_location("debian_dask", helper)
+        debian_dask = importlib.util.module_from_spec(found)
+        found.loader.exec_module(debian_dask)
         links = tempfile.TemporaryDirectory(prefix="pyvornlex-dask-")
         try:
             # Spawned worker processes start with the driver's sys.path.
