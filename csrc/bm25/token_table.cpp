@@ -11,8 +11,6 @@ namespace {
 constexpr std::size_t kBlockSize = std::size_t{64} * 1024;
 constexpr std::size_t kMinCapacity = 16;
 
-std::uint64_t tag_of(std::uint64_t hash) { return hash >> 32U; }
-
 }  // namespace
 
 TokenTable::TokenTable(const TokenTable& other) {
@@ -62,7 +60,7 @@ std::size_t TokenTable::slot_of(std::string_view token, std::uint64_t hash) cons
     std::size_t slot = home_of(hash);
     for (; slots_[slot] != 0; slot = (slot + 1) & mask) {
         const std::uint64_t value = slots_[slot];
-        if ((value >> 32U) == tag && entries_[(value & 0xffffffffU) - 1].token() == token) {
+        if (tag_of(value) == tag && entry_in(value).token() == token) {
             break;
         }
     }
@@ -74,7 +72,7 @@ const std::int32_t* TokenTable::find(std::string_view token, std::uint64_t hash)
         return nullptr;
     }
     const std::uint64_t value = slots_[slot_of(token, hash)];
-    return value == 0 ? nullptr : &entries_[(value & 0xffffffffU) - 1].count;
+    return value == 0 ? nullptr : &entry_in(value).count;
 }
 
 std::int32_t& TokenTable::at_or_insert(std::string_view token, std::uint64_t hash) {
@@ -84,13 +82,13 @@ std::int32_t& TokenTable::at_or_insert(std::string_view token, std::uint64_t has
     }
     const std::size_t slot = slot_of(token, hash);
     if (slots_[slot] != 0) {
-        return entries_[(slots_[slot] & 0xffffffffU) - 1].count;
+        return entry_in(slots_[slot]).count;
     }
     if (token.size() > UINT32_MAX || entries_.size() >= UINT32_MAX) {
         throw std::length_error("BM25 token table cannot hold this token");
     }
     entries_.push_back({store(token), static_cast<std::uint32_t>(token.size()), 0});
-    slots_[slot] = (tag_of(hash) << 32U) | entries_.size();
+    slots_[slot] = slot_value(hash, entries_.size() - 1);
     return entries_.back().count;
 }
 
@@ -108,10 +106,8 @@ void TokenTable::reserve(std::size_t entries) {
 void TokenTable::rehash(std::size_t capacity) {
     std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> slots(capacity, 0);
     const std::size_t mask = capacity - 1;
-    unsigned shift = 64;
-    for (std::size_t left = capacity; left > 1; left >>= 1U) {
-        --shift;
-    }
+    // Capacities are powers of two.
+    const auto shift = static_cast<unsigned>(64 - __builtin_ctzll(capacity));
     const auto place = [&slots, mask](std::size_t home, std::uint64_t value) {
         std::size_t slot = home;
         while (slots[slot] != 0) {
@@ -123,13 +119,13 @@ void TokenTable::rehash(std::size_t capacity) {
         // The kept top 32 bits hold the whole home.
         for (const std::uint64_t value : slots_) {
             if (value != 0) {
-                place(static_cast<std::size_t>((value >> 32U) >> (shift - 32)), value);
+                place(static_cast<std::size_t>(tag_of(value) >> (shift - 32)), value);
             }
         }
     } else {
         for (std::size_t i = 0; i < entries_.size(); ++i) {
             const std::uint64_t hash = hash_token(entries_[i].token());
-            place(static_cast<std::size_t>(hash >> shift), (tag_of(hash) << 32U) | (i + 1));
+            place(static_cast<std::size_t>(hash >> shift), slot_value(hash, i));
         }
     }
     slots_ = std::move(slots);

@@ -78,14 +78,21 @@ class TokenTable {
     std::size_t home_of(std::uint64_t hash) const {
         return static_cast<std::size_t>(hash >> shift_);
     }
+    // A slot holds the top 32 bits of its token's hash (the tag) above its
+    // entry's position + 1; 0 is an empty slot. tag_of reads both forms.
+    static std::uint64_t tag_of(std::uint64_t hash_or_slot) { return hash_or_slot >> 32U; }
+    static std::uint64_t slot_value(std::uint64_t hash, std::size_t position) {
+        return (tag_of(hash) << 32U) | (position + 1);
+    }
+    const Entry& entry_in(std::uint64_t slot) const { return entries_[(slot & 0xffffffffU) - 1]; }
+    Entry& entry_in(std::uint64_t slot) { return entries_[(slot & 0xffffffffU) - 1]; }
     // The entry in the first slot of `hash` when its tag matches.
     const Entry* first_candidate(std::uint64_t hash) const {
         if (slots_.empty()) {
             return nullptr;
         }
         const std::uint64_t value = slots_[home_of(hash)];
-        return value != 0 && (value >> 32U) == (hash >> 32U) ? &entries_[(value & 0xffffffffU) - 1]
-                                                             : nullptr;
+        return value != 0 && tag_of(value) == tag_of(hash) ? &entry_in(value) : nullptr;
     }
     const char* store(std::string_view token);
     std::size_t slot_of(std::string_view token, std::uint64_t hash) const;

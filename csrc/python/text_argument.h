@@ -5,8 +5,8 @@
 // times the text's length, copies into one that stays with the str for the
 // str's whole life, and which both cost a fault every 4 KiB; a model file of
 // a hundred megabytes paid for that twice over. Here a str that has no UTF-8
-// form yet is encoded once, into storage of the exact size that lives as long
-// as the call.
+// form yet is encoded once, into storage that lives as long as the call
+// (reserved for the longest form, faulted in only as far as it is written).
 
 #include <Python.h>
 #include <pybind11/pybind11.h>
