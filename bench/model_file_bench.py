@@ -14,10 +14,11 @@ for the disk left out; the dump rows also give the wall-time ratio, which
 counts fsync's wait). Results are freed after the clock stops, on both sides.
 
 Peak memory and the cost per token are measured in fresh processes (see
-probe.py), as a service meets each operation when it starts:
-in a process that has allocated and freed as much before, small tables
-would reuse memory that large ones must fault in. The fresh processes of all
-kinds and sizes take turns, round by round. --large adds a size for the
+probe.py), as a service meets each operation when it starts: in a process
+that has allocated and freed as much before, small tables would reuse memory
+that large ones must fault in. Peaks come from load and json.loads side by
+side; the costs from a phase of their own, each operation's sizes of a kind
+one right after the other (see fresh_rounds). --large adds a size for the
 train and memory columns of the cost table only.
 """
 
@@ -198,30 +199,54 @@ def prepare_large(case):
     case.trained = write_documents(training_documents(tokens), case.files.train)
 
 
-def in_fresh_processes(case, number):
-    files, size = case.files, case.size
-    seconds, model_bytes = probe("train", files.train)
-    case.costs["train"].append(seconds / case.trained)
-    case.costs["model_bytes"].append(model_bytes / size)
-    if case.large:
-        return
-    ours, theirs = both(lambda: probe("load", files.model),
-                        lambda: probe("json_loads", files.model), number)
+def peaks_in_fresh_processes(case, number):
+    ours, theirs = both(lambda: probe("load", case.files.model),
+                        lambda: probe("json_loads", case.files.model), number)
     case.peaks.append((ours[1], theirs[1]))
-    case.costs["load"].append(ours[0] / size)
-    case.costs["dump"].append(probe("dump", files.model, files.dump)[0] / size)
-    case.costs["encode_document"].append(probe("encode", files.model, files.encode)[0] /
-                                         case.encoded)
+
+
+def cost_in_fresh_process(case, operation):
+    files = case.files
+    if operation == "train":
+        seconds, model_bytes = probe("train", files.train)
+        case.costs["train"].append(seconds / case.trained)
+        case.costs["model_bytes"].append(model_bytes / case.size)
+    elif operation == "load":
+        case.costs["load"].append(probe("load", files.model)[0] / case.size)
+    elif operation == "dump":
+        case.costs["dump"].append(probe("dump", files.model, files.dump)[0] / case.size)
+    else:
+        case.costs["encode_document"].append(probe("encode", files.model, files.encode)[0] /
+                                             case.encoded)
+
+
+COST_OPERATIONS = ("train", "load", "dump", "encode_document")
 
 
 def fresh_rounds(cases, args):
-    """Every case once a round, in an order that turns round by round: the
-    host's speed drifts over minutes, and sizes measured one after another
-    would compare the moments."""
+    """Peak memory first: load and json.loads of each case side by side.
+    Then the costs per token, in a phase of their own: for each operation,
+    the sizes of a kind one right after the other, smallest first in one
+    round and largest first in the next. A process that has just freed a
+    gigabyte (json.loads of a large file) slows the processes after it on
+    this virtual machine for seconds, and a size measured after one would
+    be compared with a size measured after another; the host's speed also
+    drifts over minutes."""
     for number in range(args.fresh_rounds):
-        log(f"fresh processes, round {number + 1} of {args.fresh_rounds}")
+        log(f"peak memory, round {number + 1} of {args.fresh_rounds}")
         for case in (cases if number % 2 == 0 else reversed(cases)):
-            in_fresh_processes(case, number)
+            if not case.large:
+                peaks_in_fresh_processes(case, number)
+    kinds = list(dict.fromkeys(case.kind for case in cases))
+    for number in range(args.fresh_rounds):
+        log(f"cost per token, round {number + 1} of {args.fresh_rounds}")
+        for kind in kinds:
+            of_kind = sorted((case for case in cases if case.kind == kind),
+                             key=lambda case: case.size, reverse=number % 2 == 1)
+            for operation in COST_OPERATIONS:
+                for case in of_kind:
+                    if operation == "train" or not case.large:
+                        cost_in_fresh_process(case, operation)
     for case in cases:
         case.result["per_token"] = {name: statistics.median(values)
                                     for name, values in case.costs.items()}
@@ -390,7 +415,8 @@ def main():
               f"{TARGETS['load']}, dump ≤ {TARGETS['dump']}, load peak memory ≤ "
               f"{TARGETS['peak']}.", ""]
     report += targets_table(compared)
-    report += ["", f"Cost per token, medians of {args.fresh_rounds} fresh processes taking turns "
+    report += ["", f"Cost per token, medians of {args.fresh_rounds} rounds of fresh processes, an "
+               f"operation's sizes one right after the other "
                f"(train: documents of 100 tokens in which every token occurs twice; encode_document: "
                f"documents of 100 tokens drawn from the vocabulary; flat means largest / "
                f"smallest ≤ {FLAT}):", ""]
