@@ -43,6 +43,9 @@ TARGETS = {"load": 0.25, "dump": 0.12, "peak": 0.6}
 # The ratio targets hold from this size on; smaller tables show the trend.
 TARGET_FROM = 1_000_000
 FLAT = 1.3
+# Long enough for this machine's host to take back memory a process freed.
+HOST_RECLAIM_SECONDS = 10
+HOST_PROBE_MIB = 512
 
 
 def log(message):
@@ -205,19 +208,33 @@ def peaks_in_fresh_processes(case, number):
     case.peaks.append((ours[1], theirs[1]))
 
 
-def cost_in_fresh_process(case, operation):
+def cost_probe(case, operation):
+    """The probe's arguments for `operation` on `case`, and what its seconds
+    are divided by."""
     files = case.files
+    return {"train": (("train", files.train), case.trained),
+            "load": (("load", files.model), case.size),
+            "dump": (("dump", files.model, files.dump), case.size),
+            "encode_document": (("encode", files.model, files.encode), case.encoded)}[operation]
+
+
+def cost_in_fresh_process(case, operation):
+    """The second of two probes run back to back (see fresh_rounds)."""
+    arguments, divisor = cost_probe(case, operation)
+    probe(*arguments)
+    figures = probe(*arguments)
+    case.costs[operation].append(figures[0] / divisor)
     if operation == "train":
-        seconds, model_bytes = probe("train", files.train)
-        case.costs["train"].append(seconds / case.trained)
-        case.costs["model_bytes"].append(model_bytes / case.size)
-    elif operation == "load":
-        case.costs["load"].append(probe("load", files.model)[0] / case.size)
-    elif operation == "dump":
-        case.costs["dump"].append(probe("dump", files.model, files.dump)[0] / case.size)
-    else:
-        case.costs["encode_document"].append(probe("encode", files.model, files.encode)[0] /
-                                             case.encoded)
+        case.costs["model_bytes"].append(figures[1] / case.size)
+
+
+def host_memory():
+    """Milliseconds per MiB of first touching memory that the host has taken
+    back (after a pause), and memory that a process freed just before."""
+    time.sleep(HOST_RECLAIM_SECONDS)
+    reclaimed = probe("touch", HOST_PROBE_MIB)[0]
+    just_freed = probe("touch", HOST_PROBE_MIB)[0]
+    return [seconds * 1000 / HOST_PROBE_MIB for seconds in (reclaimed, just_freed)]
 
 
 COST_OPERATIONS = ("train", "load", "dump", "encode_document")
@@ -227,11 +244,15 @@ def fresh_rounds(cases, args):
     """Peak memory first: load and json.loads of each case side by side.
     Then the costs per token, in a phase of their own: for each operation,
     the sizes of a kind one right after the other, smallest first in one
-    round and largest first in the next. A process that has just freed a
-    gigabyte (json.loads of a large file) slows the processes after it on
-    this virtual machine for seconds, and a size measured after one would
-    be compared with a size measured after another; the host's speed also
-    drifts over minutes."""
+    round and largest first in the next, each the second of two probes run
+    back to back. On this virtual machine the host takes back memory that
+    the guest has left free for a few seconds, and a process pays about 1.4
+    ms for each MiB of it that it touches first (host_memory measures it),
+    while memory freed just before costs a twentieth of that: a small table
+    nearly always finds that much memory freed just before, a table of
+    millions rarely, so that a single probe compares the host's state at
+    two moments and not the sizes. The first probe of each pair frees as
+    much memory as the second will need."""
     for number in range(args.fresh_rounds):
         log(f"peak memory, round {number + 1} of {args.fresh_rounds}")
         for case in (cases if number % 2 == 0 else reversed(cases)):
@@ -400,6 +421,8 @@ def main():
                 against_json(case, args)
             gc.collect()
         fresh_rounds(cases, args)
+        log("host memory: first touch after a pause, and right after a free")
+        touch_costs = host_memory()
     finally:
         for case in cases:
             case.files.remove()
@@ -421,6 +444,10 @@ def main():
                f"documents of 100 tokens drawn from the vocabulary; flat means largest / "
                f"smallest ≤ {FLAT}):", ""]
     report += scaling_table(results, kinds)
+    report += ["", f"First writes to fresh memory on huge pages ({HOST_PROBE_MIB} MiB, "
+               f"as the table takes it): {touch_costs[0]:.2f} ms per MiB for memory "
+               f"left free for {HOST_RECLAIM_SECONDS} s, {touch_costs[1]:.2f} ms per MiB for "
+               f"memory freed just before."]
     report += ["", "The rows that join the main table:", ""]
     report += table_lines(rows)
     text = "\n".join(report) + "\n"
@@ -428,7 +455,8 @@ def main():
     with open(os.path.join(args.out, "model_file_results.md"), "w", encoding="utf-8") as handle:
         handle.write(text)
     with open(os.path.join(args.out, "model_file_results.json"), "w", encoding="utf-8") as handle:
-        json.dump({"machine": machine_now(), "rows": rows, "cases": results}, handle, indent=1)
+        json.dump({"machine": machine_now(), "rows": rows, "cases": results,
+                   "touch_ms_per_mib": touch_costs}, handle, indent=1)
     return 0 if all(row["met"] for row in rows) else 1
 
 

@@ -9,6 +9,8 @@ and freed is there to be reused. Prints numbers on one line.
   probe.py encode MODEL DOCS     seconds of encode_document over the documents
   probe.py model DOCS            resident bytes of a BM25 trained on the documents, read line by line
   probe.py dict DOCS             resident bytes of a dict token -> count of the same, read alike
+  probe.py touch MIB             seconds to write first to MIB mebibytes of fresh memory, on
+                                 huge pages as the model's table asks for them
 
 MODEL is a model file's text; DOCS holds one document a line, tokens
 separated by blanks. Times are processor time of the call; peaks are the
@@ -18,6 +20,7 @@ read, so that the growth is what the call itself needs.
 
 import gc
 import json
+import mmap
 import sys
 import time
 from collections import Counter
@@ -97,6 +100,15 @@ def loaded(text):
     return model
 
 
+def touch(mebibytes):
+    size = mebibytes << 20
+    block = mmap.mmap(-1, size, flags=mmap.MAP_PRIVATE | mmap.MAP_ANONYMOUS)
+    block.madvise(mmap.MADV_HUGEPAGE)
+    for offset in range(0, size, mmap.PAGESIZE):
+        block[offset] = 1
+    block.close()
+
+
 def main():
     mode, arguments = sys.argv[1], sys.argv[2:]
     if mode in ("load", "json_loads"):
@@ -135,6 +147,8 @@ def main():
         documents = read_documents(arguments[1])
         gc.collect()
         print(timed(lambda: encode_all(model, documents))[0])
+    elif mode == "touch":
+        print(timed(lambda: touch(int(arguments[0])))[0])
     else:
         raise SystemExit("unknown mode " + mode)
 
