@@ -246,7 +246,7 @@ def fresh_rounds(cases, args):
     the sizes of a kind one right after the other, smallest first in one
     round and largest first in the next, each the second of two probes run
     back to back. On this virtual machine the host takes back memory that
-    the guest has left free for a few seconds, and a process pays about 1.4
+    the guest has left free for a few seconds, and a process pays 1.5 to 2
     ms for each MiB of it that it touches first (host_memory measures it),
     while memory freed just before costs a twentieth of that: a small table
     nearly always finds that much memory freed just before, a table of
