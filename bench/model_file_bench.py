@@ -266,7 +266,8 @@ def fresh_rounds(cases, args):
                              key=lambda case: case.size, reverse=number % 2 == 1)
             for operation in COST_OPERATIONS:
                 for case in of_kind:
-                    if operation == "train" or not case.large:
+                    # A large case measures only what its costs name.
+                    if operation in case.costs:
                         cost_in_fresh_process(case, operation)
     for case in cases:
         case.result["per_token"] = {name: statistics.median(values)
