@@ -35,10 +35,12 @@ ModelText::ModelText(const ModelStatistics& statistics, const TokenTable& table)
     // are kept apart, in table order, so that the second pass finds them.
     std::vector<std::uint32_t> starts(kGroups + 1, 0);
     std::size_t longest = 0;
-    for (const auto& item : table) {
+    for (const TokenTable::Entry item : table) {
         std::string_view key = item.token();
         if (needs_escape(key)) {
-            key = escaped_.emplace_back(key_of_token(key));
+            const EscapedKey& escaped =
+                escaped_.emplace_back(EscapedKey{key_of_token(key), item.handle});
+            key = escaped.key;
         }
         longest = std::max(longest, key.size());
         ++starts[group_of(order_prefix(key)) + 1];
@@ -47,17 +49,16 @@ ModelText::ModelText(const ModelStatistics& statistics, const TokenTable& table)
         starts[group + 1] += starts[group];
     }
     order_.resize(table.size());
-    std::uint32_t entry = 0;
-    std::uint32_t escaped = 0;
-    for (const auto& item : table) {
+    std::uint64_t escaped = 0;
+    for (const TokenTable::Entry item : table) {
         std::string_view key = item.token();
-        std::uint32_t escaped_index = 0;
+        std::uint64_t member = item.handle;
         if (needs_escape(key)) {
-            key = escaped_[escaped];
-            escaped_index = ++escaped;
+            key = escaped_[escaped].key;
+            member = kEscaped | escaped++;
         }
         const std::uint64_t prefix = order_prefix(key);
-        order_[starts[group_of(prefix)]++] = {prefix, entry++, escaped_index};
+        order_[starts[group_of(prefix)]++] = {prefix, member};
     }
     // std::string's order, which is the order of the object's keys. After
     // the placement each group ends where the next one started.
@@ -76,10 +77,17 @@ ModelText::ModelText(const ModelStatistics& statistics, const TokenTable& table)
 }
 
 std::string_view ModelText::key_of(const Ordered& member) const {
-    if (member.escaped != 0) {
-        return escaped_[member.escaped - 1];
+    if ((member.member & kEscaped) != 0) {
+        return escaped_[member.member & ~kEscaped].key;
     }
-    return table_.begin()[member.entry].token();
+    return table_.token_at(member.member);
+}
+
+TokenTable::Handle ModelText::handle_of(const Ordered& member) const {
+    if ((member.member & kEscaped) != 0) {
+        return escaped_[member.member & ~kEscaped].handle;
+    }
+    return member.member;
 }
 
 void ModelText::write(const ContentSink& sink) const {
@@ -95,20 +103,15 @@ void ModelText::write(const ContentSink& sink) const {
     root.key(kMemberTokens);
     {
         ObjectWriter tokens(out, 2, kIndent);
-        const auto entries = table_.begin();
         const std::size_t size = order_.size();
         for (std::size_t i = 0; i < size; ++i) {
-            // Key order is not the table's order: ask for the entries ahead,
-            // and for their keys' bytes once the entries are in.
-            if (i + 2 * kAhead < size) {
-                __builtin_prefetch(&entries[order_[i + 2 * kAhead].entry]);
-            }
+            // Key order is not the table's order: ask for the records ahead.
             if (i + kAhead < size) {
-                __builtin_prefetch(entries[order_[i + kAhead].entry].data);
+                table_.prefetch_at(handle_of(order_[i + kAhead]));
             }
             const Ordered& member = order_[i];
             tokens.key(key_of(member));
-            write_integer(out, entries[member.entry].count);
+            write_integer(out, table_.count_at(handle_of(member)));
             if (out.size() >= kPieceSize) {
                 sink(out);
                 out.clear();

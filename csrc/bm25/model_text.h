@@ -45,16 +45,23 @@ class ModelText {
     // most comparisons (see token_order.h).
     struct Ordered {
         std::uint64_t prefix;
-        std::uint32_t entry;    // position in the table's entries
-        std::uint32_t escaped;  // 1 + position in escaped_, or 0 for a key that is the token
+        // The entry's handle, or kEscaped | its position in escaped_ for a
+        // key that is not the token.
+        std::uint64_t member;
+    };
+    static constexpr std::uint64_t kEscaped = std::uint64_t{1} << 63U;
+    struct EscapedKey {
+        std::string key;
+        TokenTable::Handle handle;
     };
 
     std::string_view key_of(const Ordered& member) const;
+    TokenTable::Handle handle_of(const Ordered& member) const;
 
     ModelStatistics statistics_;
     const TokenTable& table_;
     std::vector<Ordered, LargeAllocator<Ordered>> order_;
-    std::deque<std::string> escaped_;  // the keys of tokens that need escapes, which are rare
+    std::deque<EscapedKey> escaped_;  // the keys of tokens that need escapes, which are rare
     mutable std::string buffer_;
 };
 

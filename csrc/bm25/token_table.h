@@ -1,26 +1,23 @@
 #pragma once
 // The model's table from token text to its number of occurrences: an
-// open-addressing hash map whose keys live in large shared blocks, so that a
-// million tokens cost a few dozen bytes each instead of a node per token.
+// open-addressing hash map of eight-byte slots that name records holding
+// count and text together, so that a million tokens cost a few dozen bytes
+// each instead of a node per token, and a lookup waits for two loads.
 
 #include <cstdint>
-#include <memory>
 #include <string_view>
 #include <vector>
 
 #include "bm25/large_allocator.h"
 #include "bm25/token_counts.h"
+#include "bm25/token_records.h"
 
 namespace vorn::typing::text {
 
 class TokenTable {
   public:
-    struct Entry {
-        const char* data;
-        std::uint32_t size;
-        std::int32_t count;
-        std::string_view token() const { return {data, size}; }
-    };
+    using Handle = TokenRecords::Handle;
+    using Entry = TokenRecords::Entry;
 
     TokenTable() = default;
     TokenTable(const TokenTable& other);
@@ -36,76 +33,82 @@ class TokenTable {
     const std::int32_t* find(std::string_view token, std::uint64_t hash) const;
 
     // The count of `token`, inserted as 0 when absent. `hash` must be
-    // hash_token(token).
+    // hash_token(token). The reference stays valid as the table grows.
     std::int32_t& at_or_insert(std::string_view token, std::uint64_t hash);
     std::int32_t& operator[](std::string_view token) {
         return at_or_insert(token, hash_token(token));
     }
 
-    // A lookup waits for up to three loads one after another: its first
-    // slot, the entry that slot names, the entry's text. Batches of lookups
-    // start each load for the whole batch before the next, once the previous
-    // one has had time to arrive, so that they wait for memory together.
+    // A lookup waits for its first slot, then for the record that slot
+    // names. Batches of lookups ask for every slot first and for the records
+    // once the slots have had time to arrive, so that they wait together.
     void prefetch(std::uint64_t hash) const {
         if (!slots_.empty()) {
-            __builtin_prefetch(&slots_[home_of(hash)]);
+            prefetch_line(&slots_[home_of(hash)]);
         }
     }
-    void prefetch_entry(std::uint64_t hash) const {
-        if (const Entry* entry = first_candidate(hash)) {
-            __builtin_prefetch(entry);
+    // Follows the probe run as a lookup would (at a load of one half, a
+    // token is not in its first slot every third time), but only as far as
+    // the slots' cache line is likely to reach.
+    void prefetch_record(std::uint64_t hash) const {
+        if (slots_.empty()) {
+            return;
         }
-    }
-    void prefetch_text(std::uint64_t hash) const {
-        if (const Entry* entry = first_candidate(hash)) {
-            __builtin_prefetch(entry->data);
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t slot = home_of(hash);
+        for (std::size_t step = 0; step < kPrefetchRun; ++step, slot = (slot + 1) & mask) {
+            const std::uint64_t value = slots_[slot];
+            if (value == 0) {
+                return;
+            }
+            if (tag_of(value) == tag_of(hash)) {
+                records_.prefetch(handle_in(value));
+                return;
+            }
         }
     }
 
     void reserve(std::size_t entries);
-    std::size_t size() const { return entries_.size(); }
-    bool empty() const { return entries_.empty(); }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
 
-    // Entries in insertion order; the order carries no meaning.
-    using Entries = std::vector<Entry, LargeAllocator<Entry>>;
-    Entries::const_iterator begin() const { return entries_.begin(); }
-    Entries::const_iterator end() const { return entries_.end(); }
+    // Entries in storage order; the order carries no meaning.
+    TokenRecords::Iterator begin() const { return records_.begin(); }
+    TokenRecords::Iterator end() const { return records_.end(); }
+
+    // What an entry's handle names, for readers that keep handles in an
+    // order of their own.
+    std::string_view token_at(Handle handle) const { return records_.token(handle); }
+    std::int32_t count_at(Handle handle) const { return records_.count(handle); }
+    void prefetch_at(Handle handle) const { records_.prefetch(handle); }
 
   private:
+    static constexpr unsigned kHandleBits = TokenRecords::kHandleBits;
+    static constexpr std::size_t kPrefetchRun = 8;
+
     // A hash's first slot comes from its top bits, the bits the slots keep:
     // growing the table then moves the slots in order, without reading a
     // token, and writes the new slots front to back instead of at random.
     std::size_t home_of(std::uint64_t hash) const {
         return static_cast<std::size_t>(hash >> shift_);
     }
-    // A slot holds the top 32 bits of its token's hash (the tag) above its
-    // entry's position + 1; 0 is an empty slot. tag_of reads both forms.
-    static std::uint64_t tag_of(std::uint64_t hash_or_slot) { return hash_or_slot >> 32U; }
-    static std::uint64_t slot_value(std::uint64_t hash, std::size_t position) {
-        return (tag_of(hash) << 32U) | (position + 1);
+    // A slot holds the top 28 bits of its token's hash (the tag) above the
+    // handle of its record; 0 is an empty slot. tag_of reads both forms.
+    static std::uint64_t tag_of(std::uint64_t hash_or_slot) { return hash_or_slot >> kHandleBits; }
+    static std::uint64_t slot_value(std::uint64_t hash, Handle handle) {
+        return (tag_of(hash) << kHandleBits) | handle;
     }
-    const Entry& entry_in(std::uint64_t slot) const { return entries_[(slot & 0xffffffffU) - 1]; }
-    Entry& entry_in(std::uint64_t slot) { return entries_[(slot & 0xffffffffU) - 1]; }
-    // The entry in the first slot of `hash` when its tag matches.
-    const Entry* first_candidate(std::uint64_t hash) const {
-        if (slots_.empty()) {
-            return nullptr;
-        }
-        const std::uint64_t value = slots_[home_of(hash)];
-        return value != 0 && tag_of(value) == tag_of(hash) ? &entry_in(value) : nullptr;
+    static Handle handle_in(std::uint64_t slot) {
+        return slot & ((std::uint64_t{1} << kHandleBits) - 1);
     }
-    const char* store(std::string_view token);
     std::size_t slot_of(std::string_view token, std::uint64_t hash) const;
     void rehash(std::size_t capacity);
 
-    Entries entries_;
-    // (upper 32 bits of the hash) << 32 | (position in entries_ + 1); 0 is empty.
+    TokenRecords records_;
+    std::size_t size_ = 0;
+    // tag << kHandleBits | handle; 0 is empty.
     std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> slots_;
     unsigned shift_ = 63;  // 64 - log2(slots_.size()) once there are slots
-    // Token bytes; a block never moves once allocated, so entries point into it.
-    std::vector<LargeBlock> blocks_;
-    char* block_ = nullptr;  // free space of the shared block in use
-    std::size_t block_left_ = 0;
 };
 
 }  // namespace vorn::typing::text

@@ -74,6 +74,35 @@ TEST(TokenTable, CopiesAreIndependentAndMovedFromTablesStayUsable) {
     EXPECT_EQ(*table.find("d"), 6);
 }
 
+// Records fill small blocks, then huge ones; a long token takes a block of
+// its own under as many block numbers as its size spans. Iteration must meet
+// every record once, and every handle name its own record.
+TEST(TokenTable, RecordsAcrossBlocksOfEverySizeAreEachMetOnce) {
+    TokenTable table;
+    std::map<std::string, std::int32_t> expected;
+    const auto put = [&](const std::string& token, std::int32_t count) {
+        table[token] = count;
+        expected[token] = count;
+    };
+    put("", 9);
+    for (int i = 0; i < 300000; ++i) {
+        put("k" + std::to_string(i), i % 1000);
+        if (i % 100000 == 7) {
+            const std::size_t size = i == 7 ? 20000 : (std::size_t{3} << 20) + 5 * i;
+            put(std::string(size, static_cast<char>('a' + i % 26)), -i);
+        }
+    }
+    put(std::string(std::size_t{5} << 20, 'z'), 5);
+    std::map<std::string, std::int32_t> met;
+    for (const TokenTable::Entry entry : table) {
+        EXPECT_EQ(table.token_at(entry.handle), entry.token());
+        EXPECT_EQ(table.count_at(entry.handle), entry.count);
+        EXPECT_TRUE(met.emplace(entry.token(), entry.count).second) << entry.token().size();
+    }
+    EXPECT_EQ(met.size(), table.size());
+    EXPECT_TRUE(met == expected);
+}
+
 TEST(TokenCounts, CountsBeyondTheExpectedSize) {
     TokenCounts<std::int64_t> counts(2);
     for (std::int64_t i = 0; i < 1000; ++i) {
