@@ -57,7 +57,6 @@ void BM25::load(std::string_view json_text) {
         return;
     }
     if (scan.has_tokens) {
-        _doc_token_frequency.reserve(_doc_token_frequency.size() + scan.token_members);
         read_model_tokens(json_text, scan, _doc_token_frequency, _frequency_bound);
     }
     assign_scalars(scan.doc_count, scan.doc_length_average, scan.b, scan.k1);

@@ -7,6 +7,7 @@
 
 #include "bm25/model_members.h"
 #include "bm25/token_counts.h"
+#include "bm25/token_table_filler.h"
 #include "json/strict_reader.h"
 
 namespace vorn::typing::text {
@@ -121,10 +122,13 @@ bool scan_model_text(std::string_view text, ModelScan& scan) {
     });
 }
 
-void read_model_tokens(std::string_view text, const ModelScan& scan, TokenTable& table,
-                       std::int32_t& bound) {
+namespace {
+
+// Calls `visit` with each member of the token object in the text's order;
+// stops early when `visit` returns false.
+template <typename Visit>
+bool for_each_token(std::string_view text, const ModelScan& scan, Visit visit) {
     StrictReader reader(text, scan.tokens_at);
-    InsertQueue queue(text, table, bound);
     // The scan read this very text without giving up, so neither can this.
     if (!reader.enter_object()) {
         throw std::logic_error("model text changed between its two readings");
@@ -132,14 +136,48 @@ void read_model_tokens(std::string_view text, const ModelScan& scan, TokenTable&
     while (true) {
         const StrictReader::Next next = reader.next_member();
         if (next == StrictReader::Next::end) {
-            break;
+            return true;
         }
         std::int32_t count = 0;
         if (next == StrictReader::Next::give_up || !reader.read_integer(count)) {
             throw std::logic_error("model text changed between its two readings");
         }
-        queue.push(reader.key(), count);
+        if (!visit(reader.key(), count)) {
+            return false;
+        }
     }
+}
+
+// An empty table, which is what a service loads into when it starts, takes
+// the tokens without looking any of them up; false when a token is repeated.
+bool fill_empty_table(std::string_view text, const ModelScan& scan, TokenTable& table,
+                      std::int32_t& bound) {
+    TokenTableFiller filler(table, scan.token_members);
+    return for_each_token(text, scan,
+                          [&filler, &bound](std::string_view token, std::int32_t count) {
+                              bound = std::max(bound, count);
+                              return filler.add(token, hash_token(token), count);
+                          }) &&
+           filler.finish();
+}
+
+}  // namespace
+
+void read_model_tokens(std::string_view text, const ModelScan& scan, TokenTable& table,
+                       std::int32_t& bound) {
+    // A repeated token is read again with the rest: the filler cannot keep
+    // the later count without a second record of it. The bound it raised
+    // is the largest of the same counts that the reading again meets.
+    if (table.empty() && TokenTableFiller::fits(scan.token_members) &&
+        fill_empty_table(text, scan, table, bound)) {
+        return;
+    }
+    table.reserve(table.size() + scan.token_members);
+    InsertQueue queue(text, table, bound);
+    for_each_token(text, scan, [&queue](std::string_view token, std::int32_t count) {
+        queue.push(token, count);
+        return true;
+    });
     queue.drain();
 }
 

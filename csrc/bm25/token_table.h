@@ -83,6 +83,8 @@ class TokenTable {
     void prefetch_at(Handle handle) const { records_.prefetch(handle); }
 
   private:
+    friend class TokenTableFiller;
+
     static constexpr unsigned kHandleBits = TokenRecords::kHandleBits;
     static constexpr std::size_t kPrefetchRun = 8;
 
