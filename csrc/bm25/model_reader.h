@@ -36,7 +36,8 @@ bool scan_model_text(std::string_view text, ModelScan& scan);
 
 // Stores the token object's counts into `table`, sized once for all of them,
 // as though in the text's order (a repeated token keeps the count read last),
-// and raises `bound` to the largest of them. `scan` must come from scan_model_text on this text.
+// and raises `bound` to the largest of them. `scan` must come from
+// scan_model_text on this text.
 void read_model_tokens(std::string_view text, const ModelScan& scan, TokenTable& table,
                        std::int32_t& bound);
 
