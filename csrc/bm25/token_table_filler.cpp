@@ -45,6 +45,9 @@ bool TokenTableFiller::fits(std::size_t count) {
     return count <= (std::size_t{3} << (kTagBits - 2));
 }
 
+TokenTableFiller::TokenTableFiller(TokenTable& table, std::size_t count)
+    : TokenTableFiller(table, count, std::clamp(count / 32, kMinChunk, kMaxChunk)) {}
+
 TokenTableFiller::TokenTableFiller(TokenTable& table, std::size_t count, std::size_t chunk)
     : table_(table), chunk_size_(std::max<std::size_t>(chunk, 1)) {
     table_.reserve(count);

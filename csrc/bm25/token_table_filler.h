@@ -19,12 +19,16 @@ class TokenTableFiller {
     // kept tag to tell its home, which placing in order relies on.
     static bool fits(std::size_t count);
 
-    // Chunks of 64Ki slots keep the slot array's writes close together in
-    // tables of millions, in two buffers of 512 KiB that stay in the caches.
-    static constexpr std::size_t kChunk = std::size_t{1} << 16;
+    // Slots wait in chunks of about a 32nd of the tokens, from 8Ki to 64Ki:
+    // enough to keep the writes close together in a slot array of millions,
+    // in buffers that cost a small table little memory it must fault in.
+    static constexpr std::size_t kMinChunk = std::size_t{1} << 13;
+    static constexpr std::size_t kMaxChunk = std::size_t{1} << 16;
 
     // `table` must be empty and `count` must fit; the table is sized for it.
-    TokenTableFiller(TokenTable& table, std::size_t count, std::size_t chunk = kChunk);
+    TokenTableFiller(TokenTable& table, std::size_t count);
+    // The same with chunks of `chunk` slots.
+    TokenTableFiller(TokenTable& table, std::size_t count, std::size_t chunk);
 
     // False when a token came before (the table is then empty again, and
     // the filler spent): its second record would stay behind in the table.

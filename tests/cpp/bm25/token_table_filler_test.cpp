@@ -35,7 +35,8 @@ bool fill(TokenTable& table, const std::vector<std::string>& tokens, std::size_t
 TEST(TokenTableFiller, FindsEveryTokenInTheTextsOrder) {
     for (const std::size_t count : {0, 1, 12, 13, 1000, 100000}) {
         const std::vector<std::string> tokens = numbered(count);
-        for (const std::size_t chunk : {std::size_t{1}, std::size_t{7}, TokenTableFiller::kChunk}) {
+        for (const std::size_t chunk :
+             {std::size_t{1}, std::size_t{7}, TokenTableFiller::kMaxChunk}) {
             SCOPED_TRACE(std::to_string(count) + " tokens, chunks of " + std::to_string(chunk));
             TokenTable table;
             ASSERT_TRUE(fill(table, tokens, chunk));
@@ -64,7 +65,7 @@ TEST(TokenTableFiller, ARepeatedTokenEmptiesTheTable) {
     std::vector<std::string> tokens = numbered(50);
     tokens.push_back(tokens[3]);
     tokens.push_back("after");
-    for (const std::size_t chunk : {std::size_t{1}, std::size_t{10}, TokenTableFiller::kChunk}) {
+    for (const std::size_t chunk : {std::size_t{1}, std::size_t{10}, TokenTableFiller::kMaxChunk}) {
         TokenTable table;
         EXPECT_FALSE(fill(table, tokens, chunk));
         EXPECT_EQ(table.size(), 0u);
