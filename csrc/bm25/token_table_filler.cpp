@@ -89,6 +89,9 @@ bool TokenTableFiller::place_chunk() {
         if (i + kAhead < chunk_.size()) {
             prefetch_line(&slots[home(chunk_[i + kAhead])]);
         }
+        // The probe of TokenTable::slot_of, but a new record is read only
+        // when a tag matches: records lie in the text's order, so reading
+        // each would be the random access this order avoids.
         const std::uint64_t value = chunk_[i];
         std::size_t slot = home(value);
         for (; slots[slot] != 0; slot = (slot + 1) & mask) {
