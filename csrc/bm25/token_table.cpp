@@ -110,7 +110,7 @@ void TokenTable::rehash(std::size_t capacity) {
         // The kept tag holds the whole home.
         for (const std::uint64_t value : slots_) {
             if (value != 0) {
-                place(static_cast<std::size_t>(tag_of(value) >> (shift - kHandleBits)), value);
+                place(home_in(value, shift), value);
             }
         }
     } else {

@@ -100,6 +100,11 @@ class TokenTable {
     static std::uint64_t slot_value(std::uint64_t hash, Handle handle) {
         return (tag_of(hash) << kHandleBits) | handle;
     }
+    // The home of a slot's token in an array of 2^(64 - shift) slots, while
+    // shift >= kHandleBits: the kept tag holds the whole home.
+    static std::size_t home_in(std::uint64_t slot, unsigned shift) {
+        return static_cast<std::size_t>(tag_of(slot) >> (shift - kHandleBits));
+    }
     static Handle handle_in(std::uint64_t slot) {
         return slot & ((std::uint64_t{1} << kHandleBits) - 1);
     }

@@ -35,10 +35,6 @@ void sort_pass(const std::vector<std::uint64_t>& from, std::vector<std::uint64_t
     }
 }
 
-unsigned log2_of(std::size_t power_of_two) {
-    return static_cast<unsigned>(__builtin_ctzll(power_of_two));
-}
-
 }  // namespace
 
 bool TokenTableFiller::fits(std::size_t count) {
@@ -51,7 +47,7 @@ TokenTableFiller::TokenTableFiller(TokenTable& table, std::size_t count)
 TokenTableFiller::TokenTableFiller(TokenTable& table, std::size_t count, std::size_t chunk)
     : table_(table), chunk_size_(std::max<std::size_t>(chunk, 1)) {
     table_.reserve(count);
-    order_bits_ = log2_of(table_.slots_.size());
+    order_bits_ = 64 - table_.shift_;
     chunk_.reserve(std::min(count, chunk_size_));
     spare_.reserve(std::min(count, chunk_size_));
 }
@@ -81,10 +77,8 @@ bool TokenTableFiller::place_chunk() {
     }
     auto& slots = table_.slots_;
     const std::size_t mask = slots.size() - 1;
-    const unsigned home_shift = kTagBits - order_bits_;
-    const auto home = [home_shift](std::uint64_t value) {
-        return static_cast<std::size_t>(TokenTable::tag_of(value) >> home_shift);
-    };
+    const unsigned shift = table_.shift_;
+    const auto home = [shift](std::uint64_t value) { return TokenTable::home_in(value, shift); };
     for (std::size_t i = 0; i < chunk_.size(); ++i) {
         if (i + kAhead < chunk_.size()) {
             prefetch_line(&slots[home(chunk_[i + kAhead])]);
