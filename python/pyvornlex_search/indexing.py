@@ -16,13 +16,14 @@ import time
 from contextlib import contextmanager
 from typing import Iterable, Iterator, NamedTuple
 
+from _pyvornlex_files.atomic import sync_directory
+from _pyvornlex_files.model_file import model_bytes, read_model
 from pyvornlex import BM25, Jieba
 
 from .corpus import read_corpus
 from .errors import CorpusError, DatabaseError
 from .layout import APPLICATION_ID, LAYOUT_VERSION, SCHEMA, open_existing
-from .modelfile import model_file_bytes, model_statistics
-from .placement import check_target_free, move_into_place, scratch_file, sync_folder
+from .placement import check_target_free, move_into_place, scratch_file
 from .postings import PostingLists, TokenStats
 from .words import SEGMENTER, Segmenter
 
@@ -97,7 +98,7 @@ def _trained_encoder(model: BM25, words: Iterable[list[str]]) -> tuple[bytes, BM
     train = model.train
     for document in words:
         train(document)
-    content = model_file_bytes(model)
+    content = model_bytes(model)
     encoder = BM25()
     encoder.load(content)  # type: ignore[arg-type]  # load takes the file's bytes as well
     return content, encoder
@@ -106,7 +107,7 @@ def _trained_encoder(model: BM25, words: Iterable[list[str]]) -> tuple[bytes, BM
 def _new_token_ids(content: bytes, known: dict[str, int]) -> dict[str, int]:
     """Ids for the model's words not yet in `known`, after the known ones, the
     most frequent first."""
-    counts = model_statistics(content)["_doc_token_frequency"]
+    counts = {token.decode("utf-8"): count for token, count in read_model(content).counts.items()}
     fresh = sorted((word for word in counts if word not in known),
                    key=lambda word: (-counts[word], word))
     start = max(known.values(), default=-1) + 1
@@ -146,7 +147,7 @@ def _store(connection: sqlite3.Connection, batch: _Batch, content: bytes,
 
 def _record_encoding(connection: sqlite3.Connection, content: bytes, first_doc: int,
                      last_doc: int) -> None:
-    average = float(model_statistics(content)["_doc_length_average"])
+    average = float(read_model(content).average_text)
     connection.execute("INSERT INTO encoding(first_doc, last_doc, doc_length_average) "
                        "VALUES (?, ?, ?)", (first_doc, last_doc, average))
 
@@ -198,7 +199,7 @@ def build_index(corpus: str, database: str, *, jieba: Jieba | None = None,
             move_into_place(partial, database)
         finally:
             os.unlink(partial)
-    sync_folder(folder)
+    sync_directory(folder)
     return _report(database, batch, 1, postings, started)
 
 

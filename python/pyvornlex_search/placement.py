@@ -8,7 +8,7 @@ import tempfile
 
 from .errors import DatabaseError
 
-__all__ = ["check_target_free", "scratch_file", "move_into_place", "sync_folder"]
+__all__ = ["check_target_free", "scratch_file", "move_into_place"]
 
 
 def check_target_free(database: str) -> None:
@@ -45,16 +45,3 @@ def move_into_place(partial: str, database: str) -> None:
                                 "nothing was replaced") from None
         os.rename(partial, database)
         open(partial, "wb").close()  # the caller removes it
-
-
-def sync_folder(folder: str) -> None:
-    try:
-        descriptor = os.open(folder, os.O_RDONLY)
-    except OSError:
-        return
-    try:
-        os.fsync(descriptor)
-    except OSError:
-        pass
-    finally:
-        os.close(descriptor)

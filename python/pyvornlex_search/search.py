@@ -9,11 +9,11 @@ import threading
 from types import TracebackType
 from typing import NamedTuple
 
+from _pyvornlex_files.model_file import read_model
 from pyvornlex import BM25, Jieba
 
 from .errors import DatabaseError, EmptyQueryError
 from .layout import open_existing
-from .modelfile import model_statistics
 from .plan import Ranked, Term, brute_force, top_k
 from .words import Segmenter
 
@@ -141,7 +141,7 @@ class SearchIndex:
         with self._lock:
             content = self._connection.execute(
                 "SELECT value FROM meta WHERE key = 'model'").fetchone()[0]
-            average = float(model_statistics(content)["_doc_length_average"])
+            average = float(read_model(content).average_text)
             row = self._connection.execute(
                 "SELECT coalesce(sum(last_doc - first_doc + 1), 0) FROM encoding "
                 "WHERE doc_length_average != ?", (average,)).fetchone()
