@@ -16,7 +16,7 @@ from pyvornlex_data import dict_paths
 from pyvornlex_search import (CorpusError, DatabaseError, EmptyQueryError, LAYOUT_VERSION,
                               SearchIndex, add_documents, build_index, reencode)
 from pyvornlex_search.layout import APPLICATION_ID
-from pyvornlex_search.modelfile import model_file_bytes
+from _pyvornlex_files.model_file import model_bytes
 from pyvornlex_search.postings import PostingLists, read_postings
 from pyvornlex_search.words import Segmenter
 
@@ -148,7 +148,7 @@ class IndexedCorpus(unittest.TestCase):
             words = self.index.words(line)
             if words:
                 trained.train(words)
-        self.assertEqual(content, model_file_bytes(trained))
+        self.assertEqual(content, model_bytes(trained))
         with closing(sqlite3.connect(self.database)) as connection:
             ids = dict(connection.execute("SELECT word, id FROM token"))
             stored = {}
@@ -432,11 +432,11 @@ class GrowingAndInterrupting(Scratch):
     def test_model_bytes_keep_tokens_that_are_not_utf8(self):
         model = BM25()
         model.train([b"\xff\xfe", "a", "a"])
-        content = model_file_bytes(model)
+        content = model_bytes(model)
         self.assertIn(b'"\xff\xfe" : 1', content)
         restored = BM25()
         restored.load(content)
-        self.assertEqual(model_file_bytes(restored), content)
+        self.assertEqual(model_bytes(restored), content)
         self.assertEqual(json.loads(content.decode("utf-8", "surrogateescape"))["_doc_count"], 1)
 
 
