@@ -12,11 +12,17 @@ The same from the command line: ``python -m pyvornlex_search index CORPUS DB``
 and ``python -m pyvornlex_search search DB "查询"``.
 """
 
-from .errors import CorpusError, DatabaseError, EmptyQueryError, SearchToolError
-from .indexing import IndexReport, add_documents, build_index, reencode
+from .analysis import Analysis, Analyzer
+from .changes import delete_documents, sync
+from .errors import (CorpusError, DatabaseError, EmptyQueryError, SearchToolError,
+                     WriterBusyError)
+from .indexing import add_documents, build_index, reencode
 from .layout import LAYOUT_VERSION
+from .report import IndexReport
 from .search import Hit, SearchIndex
+from .transaction import CommittedButInterrupted
 
-__all__ = ["build_index", "add_documents", "reencode", "IndexReport", "SearchIndex", "Hit",
-           "SearchToolError", "CorpusError", "DatabaseError", "EmptyQueryError",
-           "LAYOUT_VERSION"]
+__all__ = ["build_index", "add_documents", "sync", "delete_documents", "reencode",
+           "IndexReport", "SearchIndex", "Hit", "Analysis", "Analyzer", "SearchToolError",
+           "CorpusError", "DatabaseError", "WriterBusyError", "EmptyQueryError",
+           "CommittedButInterrupted", "LAYOUT_VERSION"]
