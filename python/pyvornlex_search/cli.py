@@ -12,8 +12,10 @@ from __future__ import annotations
 import argparse
 import math
 import os
+import signal
 import sqlite3
 import sys
+import threading
 from typing import Callable, NoReturn, Sequence
 
 from .analysis import Analysis
@@ -24,7 +26,7 @@ from .indexing import DEFAULT_WAIT, add_documents, build_index, reencode
 from .progress import ProgressLine
 from .report import IndexReport
 from .search import SearchIndex
-from .transaction import CommittedButInterrupted
+from .transaction import CommitAware, CommittedButInterrupted
 
 __all__ = ["main"]
 
@@ -280,15 +282,24 @@ def _info(arguments: argparse.Namespace) -> None:
 def main(argv: Sequence[str] | None = None) -> int:
     arguments = _parser().parse_args(argv)
     writing = arguments.command not in ("search", "info")
-    report: IndexReport | None = None
+    gate = CommitAware()
+    if writing and threading.current_thread() is threading.main_thread():
+        previous = signal.signal(signal.SIGINT, gate)
+        try:
+            return _main(arguments, writing, gate)
+        finally:
+            signal.signal(signal.SIGINT, previous)
+    return _main(arguments, writing, gate)
+
+
+def _main(arguments: argparse.Namespace, writing: bool, gate: CommitAware) -> int:
     try:
         if arguments.command == "search":
             _search(arguments)
         elif arguments.command == "info":
             _info(arguments)
         else:
-            report = _write(arguments)
-            _print_report(_DONE[arguments.command], report)
+            _print_report(_DONE[arguments.command], _write(arguments))
     except _UsageError as error:
         print(f"error: {error} (see {_PROG} {arguments.command} --help)", file=sys.stderr)
         return 2
@@ -307,11 +318,10 @@ def main(argv: Sequence[str] | None = None) -> int:
         print(_LATE, file=sys.stderr)
         return 0
     except KeyboardInterrupt:
-        if report is not None:  # the change was complete before the interrupt
-            print(_LATE, file=sys.stderr)
-            return 0
         print("interrupted: nothing was changed" if writing else "interrupted", file=sys.stderr)
         return 130
+    if gate.late:
+        print(_LATE, file=sys.stderr)
     return 0
 
 

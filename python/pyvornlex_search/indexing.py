@@ -127,12 +127,13 @@ def build_index(corpus: str, database: str, *, analysis: Analysis | None = None,
             writer = _build_file(scratch.path, files, analyzer, shape, b, k1, progress)
         if writer.documents == 0:
             raise nothing_to_index(corpus, len(files), writer)
-        with interrupts_held() as received:
+        with interrupts_held() as held:
             move_into_place(scratch.path, database)
+            held.committed()
             scratch.remove()
             sync_directory(folder)
         report = run_report(database, writer, started)
-        if received:
+        if held.received:
             raise CommittedButInterrupted(report)
         return report
     finally:

@@ -19,7 +19,7 @@ from typing import Callable, Iterator, TypeVar
 from .errors import DatabaseError, WriterBusyError
 from .layout import open_existing
 
-__all__ = ["CommittedButInterrupted", "interrupts_held", "write_transaction"]
+__all__ = ["CommittedButInterrupted", "CommitAware", "interrupts_held", "write_transaction"]
 
 Result = TypeVar("Result")
 
@@ -33,20 +33,50 @@ class CommittedButInterrupted(KeyboardInterrupt):
         self.result = result
 
 
-@contextmanager
-def interrupts_held() -> Iterator[list[int]]:
-    """Holds SIGINT back for the block; the list it gives is not empty after
-    the block when one came. Only the main thread receives signals, so
-    elsewhere this holds nothing back."""
-    received: list[int] = []
-    if threading.current_thread() is not threading.main_thread():
-        yield received
-        return
-    previous = signal.signal(signal.SIGINT, lambda number, frame: received.append(number))
-    try:
-        yield received
-    finally:
-        signal.signal(signal.SIGINT, previous)
+class CommitAware:
+    """A SIGINT handler for a whole run (the command line installs one):
+    Ctrl-C raises KeyboardInterrupt until the run's change has committed,
+    and is only recorded after, so that nothing between the commit and the
+    run's last word can claim that nothing changed."""
+
+    def __init__(self) -> None:
+        self.committed = False
+        self.late = False  # a Ctrl-C came after the commit
+
+    def __call__(self, number: int, frame: object) -> None:
+        if not self.committed:
+            raise KeyboardInterrupt
+        self.late = True
+
+
+class _Held:
+    """Holds SIGINT back while it is entered; `received` tells whether one
+    came. Only the main thread receives signals, so elsewhere it holds
+    nothing back."""
+
+    def __init__(self) -> None:
+        self.received: list[int] = []
+        self._previous: object = None
+        self._main = threading.current_thread() is threading.main_thread()
+
+    def __enter__(self) -> _Held:
+        if self._main:
+            self._previous = signal.signal(signal.SIGINT,
+                                           lambda number, frame: self.received.append(number))
+        return self
+
+    def __exit__(self, *exception: object) -> None:
+        if self._main:
+            signal.signal(signal.SIGINT, self._previous)  # type: ignore[arg-type]
+
+    def committed(self) -> None:
+        """The change is in place: tells a CommitAware handler of the run."""
+        if isinstance(self._previous, CommitAware):
+            self._previous.committed = True
+
+
+def interrupts_held() -> _Held:
+    return _Held()
 
 
 def _busy(error: sqlite3.OperationalError) -> bool:
@@ -80,15 +110,16 @@ def write_transaction(database: str, wait: float,
     with _transaction(database, wait) as connection:
         try:
             result = change(connection)
-            with interrupts_held() as received:
+            with interrupts_held() as held:
                 try:
                     connection.execute("COMMIT")
                 except sqlite3.Error as error:
-                    if received:
+                    if held.received:
                         raise KeyboardInterrupt from None
                     raise DatabaseError(f"{database}: the change could not be written "
                                         f"({error}); nothing was changed") from None
-            if received:
+                held.committed()
+            if held.received:
                 raise CommittedButInterrupted(result)
             return result
         except BaseException:

@@ -84,6 +84,7 @@ class DocumentWriter:
         self._lengths = array("I")
         self._next_source = connection.execute(
             "SELECT coalesce(max(id), 0) + 1 FROM source").fetchone()[0]
+        self._paths: dict[int, str] = {}  # of the sources this run adds
         self.documents = 0
         self.undecodable: list[tuple[str, int]] = []
         self.blank = self.wordless = 0
@@ -107,12 +108,15 @@ class DocumentWriter:
         readings = [FileReading(source, self._shape) for source in files]
         first_source = self._next_source
         self._next_source += len(readings)
+        self._paths.update((first_source + number, source.path)
+                           for number, source in enumerate(files))
         ranges: dict[int, tuple[int, int]] = {}  # file number -> (first, last document)
         with ThreadPoolExecutor(1) as cutter:
-            pending: deque[tuple[int, list[Document], Future[list[list[str]]]]] = deque()
-            for number, batch in self._batches(readings):
+            pending: deque[tuple[int, list[Document], int, Future[list[list[str]]]]] = deque()
+            for number, batch, read in self._batches(readings):
                 texts = [document.text for document in batch]
-                pending.append((number, batch, cutter.submit(self._analyzer.cut_many, texts)))
+                pending.append((number, batch, read,
+                                cutter.submit(self._analyzer.cut_many, texts)))
                 if len(pending) > 1:
                     self._store_cut(pending.popleft(), first_source, ranges)
             while pending:
@@ -127,26 +131,26 @@ class DocumentWriter:
                  reading.sha256, first, last))
             self._note_skipped(reading)
 
-    def _batches(self, readings: list[FileReading]) -> Iterator[tuple[int, list[Document]]]:
-        """Batches of one file's documents: (the file's number, the batch)."""
+    @staticmethod
+    def _batches(readings: list[FileReading]) -> Iterator[tuple[int, list[Document], int]]:
+        """Batches of one file's documents: (the file's number, the batch,
+        the bytes read for it)."""
         for number, reading in enumerate(readings):
             read = 0
             for batch in _batches(reading.documents(), BATCH):
-                if self._progress is not None:
-                    self._progress(0, reading.consumed - read)
-                    read = reading.consumed
-                yield number, batch
-            if self._progress is not None:
-                self._progress(0, reading.source.size - read)
+                yield number, batch, reading.consumed - read
+                read = reading.consumed
+            if reading.source.size > read:  # what the last batch left, or a file without one
+                yield number, [], reading.source.size - read
 
-    def _store_cut(self, item: tuple[int, list[Document], Future[list[list[str]]]],
+    def _store_cut(self, item: tuple[int, list[Document], int, Future[list[list[str]]]],
                    first_source: int, ranges: dict[int, tuple[int, int]]) -> None:
-        number, batch, cut = item
+        number, batch, read, cut = item
         first = ranges.get(number, (self._next_doc, 0))[0]
         self._add_batch(first_source + number, batch, cut.result())
         ranges[number] = (first, self._next_doc - 1)
         if self._progress is not None:
-            self._progress(len(batch), 0)
+            self._progress(len(batch), read)
 
     def _note_skipped(self, reading: FileReading) -> None:
         path = reading.source.path
@@ -188,10 +192,11 @@ class DocumentWriter:
 
     def _repeated_record(self, rows: Sequence[tuple[int, int, int, object, str]]) -> CorpusError:
         seen: dict[object, int] = {}
-        for _, source_id, line, record, _ in rows:
-            place = self._connection.execute(
-                "SELECT source.path, document.line FROM document JOIN source ON source.id = "
-                "document.source WHERE document.record = ?", (record,)).fetchone()
+        for doc, source_id, line, record, _ in rows:
+            held = self._connection.execute(
+                "SELECT source, line FROM document WHERE record = ? AND id != ?",
+                (record, doc)).fetchone()
+            place = None if held is None else (self._source_path(held[0]), held[1])
             if place is None and record in seen:
                 place = (self._source_path(source_id), seen[record])
             if place is not None:
@@ -203,9 +208,11 @@ class DocumentWriter:
         return CorpusError("a record id is used twice (nothing was changed)")
 
     def _source_path(self, source_id: int) -> str:
+        if source_id in self._paths:
+            return self._paths[source_id]
         row = self._connection.execute("SELECT path FROM source WHERE id = ?",
                                        (source_id,)).fetchone()
-        return str(row[0]) if row is not None else "the corpus"
+        return str(row[0])
 
     def post_stored(self, docs: Sequence[int], texts: Sequence[str]) -> list[int]:
         """Posts stored documents again (ascending numbers, from first_doc on),
