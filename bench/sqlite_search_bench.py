@@ -2,9 +2,11 @@
 throughput over the whole road, query latency, database size, and how many
 top-k lists equal the brute-force ranking.
 
-    PYTHONPATH=build/python python3.10 bench/sqlite_search_bench.py CORPUS
+    PYTHONPATH=build/python "$python" bench/sqlite_search_bench.py CORPUS
 
-The bench corpus comes from `bash bench/corpus.sh DIR` (DIR/corpus.txt).
+with "$python" the build's Python 3.10 (bash scripts/configured_python.sh build).
+bash bench/run.sh runs it on the bench corpus, which `bash bench/corpus.sh DIR`
+writes to DIR/corpus.txt.
 Indexing is timed from reading the corpus to the database in place (cut,
 train, encode, insert, compact), with the Jieba already built (its
 construction is printed apart). Queries are six distinct words, drawn with a
