@@ -36,7 +36,7 @@ if TYPE_CHECKING:
 
 __all__ = ["INT32_MAX", "LayoutError", "ModelReader", "ModelStatistics", "average_field",
            "header", "key_of_token", "member_line", "model_bytes", "model_text", "read_model",
-           "rebuilt_total", "token_of_key", "trailer", "TABLE_END"]
+           "read_scalars", "rebuilt_total", "token_of_key", "trailer", "TABLE_END"]
 
 INT32_MAX = 2**31 - 1
 _INT32_MIN = -(2**31)
@@ -217,6 +217,12 @@ class ModelStatistics(NamedTuple):
     def length_total(self) -> int:
         """The length total that load rebuilds, and training goes on from."""
         return rebuilt_total(self.doc_count, float(self.average_text))
+
+
+def read_scalars(content: bytes) -> ModelReader:
+    """A reader that has read the scalars before the table (b, the document
+    count and the average), and nothing more."""
+    return ModelReader(iter(io.BytesIO(content)), 0)
 
 
 def read_model(content: bytes) -> ModelStatistics:

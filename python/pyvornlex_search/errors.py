@@ -1,7 +1,8 @@
 """The errors that the index and search tools raise, one class per kind of
 mistake a user can act on."""
 
-__all__ = ["SearchToolError", "CorpusError", "DatabaseError", "EmptyQueryError"]
+__all__ = ["SearchToolError", "CorpusError", "DatabaseError", "WriterBusyError",
+           "EmptyQueryError"]
 
 
 class SearchToolError(Exception):
@@ -14,6 +15,10 @@ class CorpusError(SearchToolError):
 
 class DatabaseError(SearchToolError):
     """The database is missing, not one of ours, of a newer layout, or in the way."""
+
+
+class WriterBusyError(DatabaseError):
+    """Another process kept writing the database for longer than the wait."""
 
 
 class EmptyQueryError(SearchToolError, ValueError):

@@ -2,10 +2,13 @@
 posting, and the brute-force ranking it must equal.
 
 A document's score is the sum, over the query's terms in ascending word order
-(the order `encode_query` returns them in), of query weight x stored document
+(the order `encode_query` returns them in), of query weight x document
 weight, for the terms the document holds; both plans add in that order, so
-equal rankings mean equal floating-point scores. Documents that hold no query
-term are not results. Ties go to the smaller document number.
+equal rankings mean equal floating-point scores. Document weights come from
+the stored term frequencies and lengths (weights.py). Documents that hold no
+query term are not results. Ties go to the document that comes first in the
+corpus (its file's path, then its line), which a fresh index of the same
+files numbers first too.
 
 The fast plan is max-score: a term's contribution to any document lies
 between the query weight times the term's smallest and largest stored weight,
@@ -23,11 +26,12 @@ import heapq
 import sqlite3
 from array import array
 from bisect import bisect_left
-from typing import Iterable, NamedTuple, Sequence
+from typing import Callable, Hashable, Iterable, NamedTuple, Sequence
 
 from .postings import read_postings
+from .weights import Weigher
 
-__all__ = ["Term", "top_k", "brute_force"]
+__all__ = ["Term", "Order", "top_k", "brute_force"]
 
 # Taking a posting into the dict of a whole list costs about a third of
 # finding one by bisection.
@@ -46,11 +50,26 @@ class Term(NamedTuple):
 
 
 Ranked = list[tuple[float, int]]  # (score, doc), best first
+# The corpus order of some documents: doc -> a key that sorts them.
+Order = Callable[[Sequence[int]], "dict[int, Hashable]"]
 
 
-def _ranked(scores: dict[int, float], k: int) -> Ranked:
+def _ranked(scores: dict[int, float], k: int, order: Order | None = None) -> Ranked:
+    """The k best, ties by `order` (by number without one)."""
     best = heapq.nsmallest(k, ((-score, doc) for doc, score in scores.items()))
-    return [(-negated, doc) for negated, doc in best]
+    if order is None or not best:
+        return [(-negated, doc) for negated, doc in best]
+    kth = -best[-1][0]
+    group = [(score, doc) for doc, score in scores.items() if score >= kth]
+    counts: dict[float, int] = {}
+    for score, _ in group:
+        counts[score] = counts.get(score, 0) + 1
+    tied = [doc for score, doc in group if counts[score] > 1]
+    if not tied:
+        return [(-negated, doc) for negated, doc in best]
+    keys = order(tied)
+    group.sort(key=lambda pair: (-pair[0], keys.get(pair[1], ())))
+    return group[:k]
 
 
 def _exact_scores(docs: Iterable[int], weights: Sequence[float],
@@ -68,19 +87,26 @@ def _exact_scores(docs: Iterable[int], weights: Sequence[float],
     return scores
 
 
-def brute_force(connection: sqlite3.Connection, terms: Sequence[Term], k: int) -> Ranked:
+def _weights(connection: sqlite3.Connection, token: int, weigher: Weigher) -> dict[int, float]:
+    docs, tfs = read_postings(connection, token)
+    return dict(zip(docs, weigher.weights(docs, tfs)))
+
+
+def brute_force(connection: sqlite3.Connection, terms: Sequence[Term], k: int,
+                weigher: Weigher, order: Order | None = None) -> Ranked:
     """Reads every posting of every term and ranks all matching documents."""
-    lists = [dict(zip(*read_postings(connection, term.token))) for term in terms]
+    lists = [_weights(connection, term.token, weigher) for term in terms]
     matches: set[int] = set().union(*lists)
-    return _ranked(_exact_scores(matches, [term.weight for term in terms], lists), k)
+    return _ranked(_exact_scores(matches, [term.weight for term in terms], lists), k, order)
 
 
 class _Postings:
     """What is known of one term's postings: a full list, or lookups so far."""
 
-    __slots__ = ("token", "count", "weights", "complete", "checked", "_arrays")
+    __slots__ = ("token", "count", "weights", "complete", "checked", "_arrays", "_weigher")
 
-    def __init__(self, term: Term) -> None:
+    def __init__(self, term: Term, weigher: Weigher) -> None:
+        self._weigher = weigher
         self.token = term.token
         self.count = term.postings
         self.weights: dict[int, float] = {}
@@ -95,7 +121,8 @@ class _Postings:
 
     def read_all(self, connection: sqlite3.Connection) -> None:
         if not self.complete:
-            self.weights = dict(zip(*self._read(connection)))
+            docs, tfs = self._read(connection)
+            self.weights = dict(zip(docs, self._weigher.weights(docs, tfs)))
             self.complete = True
             self.checked = set()
 
@@ -108,12 +135,13 @@ class _Postings:
         if self.count <= _LOOKUP_COST * len(needed):
             self.read_all(connection)
             return
-        listed, weights = self._read(connection)
+        listed, tfs = self._read(connection)
         end = len(listed)
+        weight, lengths = self._weigher.weight, self._weigher.lengths
         for doc in needed:
             at = bisect_left(listed, doc)
             if at != end and listed[at] == doc:
-                self.weights[doc] = weights[at]
+                self.weights[doc] = weight(tfs[at], lengths[doc])
         self.checked.update(needed)
 
 
@@ -125,29 +153,30 @@ def _bound(terms: Sequence[Term]) -> float:
     return max((term.high for term in terms), default=float("-inf"))
 
 
-def top_k(connection: sqlite3.Connection, terms: Sequence[Term], k: int) -> Ranked:
+def top_k(connection: sqlite3.Connection, terms: Sequence[Term], k: int, weigher: Weigher,
+          order: Order | None = None) -> Ranked:
     """The brute-force ranking's first k entries, reading as little as it can."""
     if not terms:
         return []
     count = len(terms)
     weights = [term.weight for term in terms]
-    known = [_Postings(term) for term in terms]
+    known = [_Postings(term, weigher) for term in terms]
     # Wider than the rounding of any sum of these terms by many orders of magnitude.
     margin = 1e-9 * sum(max(abs(term.low), abs(term.high)) for term in terms) + 1e-300
-    order = sorted(range(count), key=lambda i: (-terms[i].high, terms[i].postings, i))
-    suffix_bound = [_bound([terms[i] for i in order[start:]]) for start in range(count + 1)]
+    by_bound = sorted(range(count), key=lambda i: (-terms[i].high, terms[i].postings, i))
+    suffix_bound = [_bound([terms[i] for i in by_bound[start:]]) for start in range(count + 1)]
 
     essential = 1
     while True:
-        for i in order[:essential]:
+        for i in by_bound[:essential]:
             known[i].read_all(connection)
         partial: dict[int, float] = {}
-        for i in order[:essential]:
+        for i in by_bound[:essential]:
             weight = weights[i]
             get = partial.get
             for doc, stored in known[i].weights.items():
                 partial[doc] = get(doc, 0.0) + weight * stored
-        rest = order[essential:]
+        rest = by_bound[essential:]
         positive = [max(0.0, terms[i].high) for i in rest]
         negative = [min(0.0, terms[i].low) for i in rest]
         for step, i in enumerate(rest):
@@ -169,7 +198,7 @@ def top_k(connection: sqlite3.Connection, terms: Sequence[Term], k: int) -> Rank
                     present = found.get(doc)
                     if present is not None:
                         partial[doc] += weight * present
-        ranked = _ranked(_exact_scores(partial, weights, [p.weights for p in known]), k)
+        ranked = _ranked(_exact_scores(partial, weights, [p.weights for p in known]), k, order)
         if essential == count:
             return ranked  # every term read in full: every match was a candidate
         if len(ranked) == k:

@@ -1,97 +1,185 @@
 """Posting blocks: the postings of one word for a run of documents, kept as
-two packed arrays in one row, document numbers (unsigned 32-bit) and their
-weights (the exact doubles that encode_document gave), both little-endian
-and in ascending document order.
+two packed arrays in one row: document numbers (unsigned 32-bit) and the
+word's term frequency in each (unsigned, 8, 16 or 32 bits: the narrowest
+that holds the block's largest, told apart by the blob's length), both
+little-endian and in ascending document order.
 
-A row per word and indexing run instead of a row per posting: SQLite spends
-about a microsecond and a B-tree search on every row it inserts, which made
-the postings most of an index's build time; a block goes in with one insert
-and comes out with one read, and a word's blocks, keyed by their first
-document, concatenate into its list in document order."""
+A row per block instead of a row per posting: SQLite spends about a
+microsecond and a B-tree search on every row it inserts; a block goes in
+with one insert and comes out with one read, and a word's blocks, keyed by
+their first document, concatenate into its list in document order. Blocks
+hold at most BLOCK postings, so that looking up a few documents of a long
+list reads a few blocks, not the list."""
 
 from __future__ import annotations
 
 import sqlite3
 import sys
 from array import array
-from typing import Iterable, Iterator, NamedTuple
+from typing import Iterable, NamedTuple, Sequence
 
-__all__ = ["PostingLists", "TokenStats", "read_postings", "pack", "unpack"]
+__all__ = ["BLOCK", "PostingWriter", "TokenStats", "read_postings", "delete_postings",
+           "pack", "unpack"]
 
-_READ = "SELECT docs, weights FROM posting WHERE token = ? ORDER BY first_doc"
-_WRITE = "INSERT INTO posting(token, first_doc, docs, weights) VALUES (?, ?, ?, ?)"
+BLOCK = 512
+_READ = "SELECT docs, tfs FROM posting WHERE token = ? ORDER BY first_doc"
+_WRITE = "INSERT INTO posting(token, first_doc, docs, tfs) VALUES (?, ?, ?, ?)"
+_WIDTHS = {1: "B", 2: "H", 4: "I"}
 
-if array("I").itemsize != 4 or array("d").itemsize != 8:
-    raise ImportError("pyvornlex_search needs 4-byte unsigned ints and 8-byte doubles")
+if array("I").itemsize != 4 or array("H").itemsize != 2:
+    raise ImportError("pyvornlex_search needs 2-byte and 4-byte unsigned ints")
 _SWAP = sys.byteorder != "little"
 
-
-def pack(docs: array, weights: array) -> tuple[bytes, bytes]:  # type: ignore[type-arg]
+def pack(docs: array, tfs: array) -> tuple[bytes, bytes]:  # type: ignore[type-arg]
     """The two blobs of a block."""
+    widest = max(tfs)
+    code = "B" if widest < 1 << 8 else "H" if widest < 1 << 16 else "I"
+    docs, tfs = array("I", docs), array(code, tfs)
     if _SWAP:
-        docs, weights = array("I", docs), array("d", weights)
         docs.byteswap()
-        weights.byteswap()
-    return docs.tobytes(), weights.tobytes()
+        tfs.byteswap()
+    return docs.tobytes(), tfs.tobytes()
 
 
-def unpack(docs_blob: bytes, weights_blob: bytes) -> tuple[array, array]:  # type: ignore[type-arg]
-    docs, weights = array("I"), array("d")
+def unpack(docs_blob: bytes, tfs_blob: bytes) -> tuple[array, array]:  # type: ignore[type-arg]
+    docs = array("I")
     docs.frombytes(docs_blob)
-    weights.frombytes(weights_blob)
+    code = _WIDTHS.get(len(tfs_blob) // len(docs)) if docs else None
+    if code is None or len(tfs_blob) != len(docs) * array(code).itemsize:
+        raise ValueError("a posting block whose arrays differ in length: the file is damaged")
+    tfs = array(code)
+    tfs.frombytes(tfs_blob)
     if _SWAP:
         docs.byteswap()
-        weights.byteswap()
-    if len(docs) != len(weights):
-        raise ValueError("a posting block whose arrays differ in length: the file is damaged")
-    return docs, weights
+        tfs.byteswap()
+    return docs, tfs
 
 
 def read_postings(connection: sqlite3.Connection,
                   token: int) -> tuple[array, array]:  # type: ignore[type-arg]
-    """Every posting of a word, in ascending document order."""
-    docs, weights = array("I"), array("d")
-    for docs_blob, weights_blob in connection.execute(_READ, (token,)):
-        block_docs, block_weights = unpack(docs_blob, weights_blob)
+    """Every posting of a word, in ascending document order: documents and
+    term frequencies."""
+    docs, tfs = array("I"), array("I")
+    for docs_blob, tfs_blob in connection.execute(_READ, (token,)):
+        block_docs, block_tfs = unpack(docs_blob, tfs_blob)
         docs.extend(block_docs)
-        weights.extend(block_weights)
-    return docs, weights
+        tfs.extend(block_tfs if block_tfs.typecode == "I" else array("I", block_tfs))
+    return docs, tfs
 
 
 class TokenStats(NamedTuple):
-    """What a block adds to its word's row: counts and the weight bounds."""
+    """A word's postings as its `token` row counts them."""
 
+    occurrences: int  # the sum of the term frequencies
     postings: int
-    low: float
-    high: float
+    max_tf: int
+    min_length: int  # the fewest words of a document that holds it
+
+    def joined(self, other: TokenStats) -> TokenStats:
+        return TokenStats(self.occurrences + other.occurrences, self.postings + other.postings,
+                          max(self.max_tf, other.max_tf), min(self.min_length, other.min_length))
 
 
-class PostingLists:
-    """The postings of documents given in ascending number, gathered by word
-    (a token id below `tokens`), then written as one block per word."""
+class PostingWriter:
+    """Gathers the postings of new documents, numbered from `first_doc` on
+    (above every document stored before), by word, and writes them in blocks
+    of BLOCK: a word's postings wait in memory until a block is full, and all
+    that waits is written as shorter blocks once `limit` postings wait, so
+    that memory holds at most about `limit` postings whatever the corpus.
 
-    def __init__(self, tokens: int) -> None:
-        self._docs = [array("I") for _ in range(tokens)]
-        self._weights = [array("d") for _ in range(tokens)]
+    Blocks fill up between batches (`end_batch`), not posting by posting:
+    the per-posting work is two list appends, the cost that dominates
+    indexing after the cut."""
 
-    def add(self, doc: int, tokens: Iterable[int], weights: Iterable[float]) -> None:
-        """The postings of document `doc`, numbered above every document before."""
-        all_docs, all_weights = self._docs, self._weights
-        for token, weight in zip(tokens, weights):
-            all_docs[token].append(doc)
-            all_weights[token].append(weight)
+    def __init__(self, connection: sqlite3.Connection, first_doc: int,
+                 limit: int = 2_000_000) -> None:
+        self._connection = connection
+        self._limit = limit
+        self._first_doc = first_doc
+        self._lengths = array("I")  # of the documents from first_doc on
+        self._waiting: dict[int, tuple[list[int], list[int]]] = {}  # token -> (docs, tfs)
+        self._touched: set[int] = set()
+        self._count_waiting = 0
+        self.stats: dict[int, TokenStats] = {}  # what this writer added, by word
+        self.count = 0
 
-    @property
-    def count(self) -> int:
-        return sum(map(len, self._docs))
+    def add(self, doc: int, length: int, tokens: Sequence[int], tfs: Iterable[int]) -> None:
+        """The postings of document `doc` (above every document added before)
+        of `length` words."""
+        gap = doc - self._first_doc - len(self._lengths)
+        if gap < 0:
+            raise ValueError(f"document {doc} out of turn")
+        if gap:
+            self._lengths.frombytes(bytes(4 * gap))
+        self._lengths.append(length)
+        waiting, get = self._waiting, self._waiting.get
+        for token, tf in zip(tokens, tfs):
+            lists = get(token)
+            if lists is None:
+                lists = waiting[token] = ([], [])
+            lists[0].append(doc)
+            lists[1].append(tf)
+        self._touched.update(tokens)
+        self._count_waiting += len(tokens)
 
-    def _blocks(self) -> Iterator[tuple[int, int, bytes, bytes]]:
-        for token, docs in enumerate(self._docs):
-            if docs:
-                yield (token, docs[0], *pack(docs, self._weights[token]))
+    def end_batch(self) -> None:
+        """Writes the full blocks, and everything when too much waits."""
+        if self._count_waiting >= self._limit:
+            self.flush()
+            return
+        waiting = self._waiting
+        for token in self._touched:
+            docs, tfs = waiting[token]
+            if len(docs) >= BLOCK:
+                full = len(docs) - len(docs) % BLOCK
+                for start in range(0, full, BLOCK):
+                    self._write(token, docs[start:start + BLOCK], tfs[start:start + BLOCK])
+                del docs[:full], tfs[:full]
+                if not docs:
+                    del waiting[token]
+        self._touched.clear()
 
-    def write(self, connection: sqlite3.Connection) -> dict[int, TokenStats]:
-        """Inserts the blocks; returns each word's counts and bounds."""
-        connection.executemany(_WRITE, self._blocks())
-        return {token: TokenStats(len(docs), min(self._weights[token]), max(self._weights[token]))
-                for token, docs in enumerate(self._docs) if docs}
+    def _write(self, token: int, docs: list[int], tfs: list[int]) -> None:
+        self._connection.execute(_WRITE, (token, docs[0], *pack(array("I", docs), array("I", tfs))))
+        lengths, base = self._lengths.__getitem__, self._first_doc
+        block = TokenStats(sum(tfs), len(docs), max(tfs),
+                           min(map(lengths, map(base.__rsub__, docs))))
+        old = self.stats.get(token)
+        self.stats[token] = block if old is None else old.joined(block)
+        self._count_waiting -= len(docs)
+        self.count += len(docs)
+
+    def flush(self) -> None:
+        """Writes every posting that waits."""
+        for token in sorted(self._waiting):
+            docs, tfs = self._waiting[token]
+            self._write(token, docs, tfs)
+        self._waiting.clear()
+        self._touched.clear()
+
+
+def delete_postings(connection: sqlite3.Connection, token: int,
+                    docs: Sequence[int]) -> tuple[int, int]:
+    """Removes the postings of the documents `docs` (ascending) from a word's
+    blocks; returns how many there were and their occurrences."""
+    gone = set(docs)
+    start = connection.execute("SELECT max(first_doc) FROM posting WHERE token = ? AND "
+                               "first_doc <= ?", (token, docs[0])).fetchone()[0]
+    rows = connection.execute(
+        "SELECT first_doc, docs, tfs FROM posting WHERE token = ? AND first_doc BETWEEN ? AND ? "
+        "ORDER BY first_doc", (token, start or 0, docs[-1])).fetchall()
+    removed = occurrences = 0
+    for first_doc, docs_blob, tfs_blob in rows:
+        block_docs, block_tfs = unpack(docs_blob, tfs_blob)
+        kept = [i for i, doc in enumerate(block_docs) if doc not in gone]
+        if len(kept) == len(block_docs):
+            continue
+        removed += len(block_docs) - len(kept)
+        occurrences += sum(block_tfs) - sum(block_tfs[i] for i in kept)
+        connection.execute("DELETE FROM posting WHERE token = ? AND first_doc = ?",
+                           (token, first_doc))
+        if kept:
+            kept_docs = array("I", (block_docs[i] for i in kept))
+            kept_tfs = array("I", (block_tfs[i] for i in kept))
+            connection.execute(_WRITE, (token, kept_docs[0], *pack(kept_docs, kept_tfs)))
+    return removed, occurrences

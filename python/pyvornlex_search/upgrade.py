@@ -1,0 +1,75 @@
+"""Databases of layout 1 (stored weights, no stored analysis) keep working:
+the first run that opens one upgrades it in place, in one transaction.
+
+Layout 1 cut text with the standard dictionaries, without folding and with
+no stop words; the upgrade records that analysis, keeps every document, its
+number, file and line, and cuts the stored text again to get the term
+frequencies that layout 2 stores instead of weights. Its files' sizes, times
+and contents were not recorded, so the first `sync` reads each of them."""
+
+from __future__ import annotations
+
+import sqlite3
+from contextlib import closing
+
+from _pyvornlex_files.model_file import read_model
+from pyvornlex import Jieba
+
+from .analysis import LEGACY, Analyzer
+from .corpus import DocumentShape
+from .layout import LAYOUT_VERSION, TABLES, layout_version, meta, open_existing, set_meta
+from .store import derive_model
+from .transaction import write_transaction
+from .writer import recut_stored
+
+__all__ = ["upgrade_if_needed"]
+
+
+def upgrade_if_needed(database: str, *, jieba: Jieba | None = None,
+                      threads: int | None = None, wait: float = 30.0) -> bool:
+    """Upgrades a layout-1 database; returns whether it did."""
+    with closing(open_existing(database)) as connection:
+        if layout_version(connection, database) == LAYOUT_VERSION:
+            return False
+    analyzer = Analyzer(LEGACY, jieba=jieba, threads=threads)
+
+    def change(connection: sqlite3.Connection) -> bool:
+        if layout_version(connection, database) == LAYOUT_VERSION:
+            return False  # another process upgraded it meanwhile
+        _move_tables(connection)
+        statistics = read_model(bytes(meta(connection, "model")))  # type: ignore[call-overload]
+        next_doc = connection.execute("SELECT coalesce(max(id), 0) + 1 FROM document").fetchone()[0]
+        connection.execute("DELETE FROM meta WHERE key = 'segmenter'")
+        for key, value in (("analysis", LEGACY.to_json()), ("fingerprints", LEGACY.fingerprints()),
+                           ("documents", DocumentShape().to_json()),
+                           ("b", statistics.b_text), ("k1", statistics.k1_text),
+                           ("next_doc", next_doc), ("length_total", 0)):
+            set_meta(connection, key, value)
+        recut_stored(connection, analyzer, DocumentShape())
+        derive_model(connection)
+        connection.execute(f"PRAGMA user_version = {LAYOUT_VERSION}")
+        return True
+
+    return write_transaction(database, wait, change)
+
+
+def _move_tables(connection: sqlite3.Connection) -> None:
+    for table in ("source", "document"):
+        connection.execute(f"ALTER TABLE {table} RENAME TO old_{table}")
+    for table in ("token", "posting", "encoding"):
+        connection.execute(f"DROP TABLE {table}")
+    for statement in TABLES.split(";"):
+        if statement.strip():
+            connection.execute(statement)
+    # Layout 1 let `add` read a file twice: its documents go under one row.
+    connection.execute("UPDATE old_document SET source = (SELECT min(id) FROM old_source AS same "
+                       "WHERE same.path = (SELECT path FROM old_source WHERE id = source))")
+    connection.execute(
+        "INSERT INTO source(id, path, size, mtime_ns, sha256, first_doc, last_doc) "
+        "SELECT min(old_source.id), path, -1, -1, x'', coalesce(min(old_document.id), 1), "
+        "coalesce(max(old_document.id), 0) FROM old_source LEFT JOIN old_document "
+        "ON old_document.source = old_source.id GROUP BY path")
+    connection.execute("INSERT INTO document(id, source, line, record, text) "
+                       "SELECT id, source, line, NULL, text FROM old_document")
+    connection.execute("DROP TABLE old_document")
+    connection.execute("DROP TABLE old_source")
