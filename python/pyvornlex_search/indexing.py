@@ -199,7 +199,7 @@ def add_documents(corpus: str, database: str, *, analyzer: Analyzer | None = Non
         writer.finish()
         if writer.documents == 0:
             raise nothing_to_index(corpus, len(files), writer)
-        derive_model(connection)
+        derive_model(connection, writer.changed_words)
         return run_report(database, writer, started)
 
     with collector_paused():
