@@ -29,6 +29,7 @@ if TYPE_CHECKING:
     from .layout import LAYOUT_VERSION
     from .report import IndexReport
     from .search import Hit, SearchIndex
+    from .store import CountLimitError
     from .transaction import CommittedButInterrupted
 
 _HOMES = {"Analysis": "analysis", "Analyzer": "analysis", "delete_documents": "changes",
@@ -36,12 +37,13 @@ _HOMES = {"Analysis": "analysis", "Analyzer": "analysis", "delete_documents": "c
           "EmptyQueryError": "errors", "SearchToolError": "errors", "WriterBusyError": "errors",
           "add_documents": "indexing", "build_index": "indexing", "reencode": "indexing",
           "LAYOUT_VERSION": "layout", "IndexReport": "report", "Hit": "search",
-          "SearchIndex": "search", "CommittedButInterrupted": "transaction"}
+          "SearchIndex": "search", "CountLimitError": "store",
+          "CommittedButInterrupted": "transaction"}
 
 __all__ = ["build_index", "add_documents", "sync", "delete_documents", "reencode",
            "IndexReport", "SearchIndex", "Hit", "Analysis", "Analyzer", "SearchToolError",
            "CorpusError", "DatabaseError", "WriterBusyError", "EmptyQueryError",
-           "CommittedButInterrupted", "LAYOUT_VERSION"]
+           "CountLimitError", "CommittedButInterrupted", "LAYOUT_VERSION"]
 
 
 def __getattr__(name: str) -> Any:
