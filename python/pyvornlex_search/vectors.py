@@ -21,6 +21,7 @@ n² / (2 × dimension): about 500 pairs among 10⁶ words for 10⁹ dimensions.
 from __future__ import annotations
 
 import hashlib
+import math
 from typing import Mapping, NamedTuple, Sequence
 
 from pyvornlex import BM25
@@ -96,5 +97,10 @@ def document_vectors(model: BM25, analyzer: Analyzer, texts: Sequence[str],
 def query_vector(model: BM25, analyzer: Analyzer, text: str,
                  dimension: int = ID_SPACE) -> SparseVector:
     """The sparse vector of a query. Its inner product with a document's
-    vector is the BM25 score divided by the sum of the query words' IDFs."""
-    return sparse(model.encode_query(analyzer.words(text)), dimension)
+    vector is the BM25 score divided by the sum of the query words' IDFs.
+    Raises ValueError when that sum is zero (the weights would not be finite)."""
+    vector = sparse(model.encode_query(analyzer.words(text)), dimension)
+    if not all(map(math.isfinite, vector.values)):
+        raise ValueError(f"the query {text!r} has no sparse vector: the IDFs of its words "
+                         "add up to zero")
+    return vector

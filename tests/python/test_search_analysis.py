@@ -6,6 +6,7 @@ dict vectors' ones."""
 
 import hashlib
 import json
+import math
 import os
 import sys
 import tempfile
@@ -339,6 +340,13 @@ class Vectors(unittest.TestCase):
                          sparse(model.encode_document(["python", "libreoffice"])))
         self.assertEqual(query_vector(model, cutter, "PYTHON", 10),
                          SparseVector([token_id("python", 10)], [1.0]))
+
+        class Cancelling:  # a query whose IDFs add up to zero
+            def encode_query(self, words):
+                return {word: math.inf for word in words}
+
+        with self.assertRaisesRegex(ValueError, "add up to zero"):
+            query_vector(Cancelling(), cutter, "杭州 西湖")
 
 
 if __name__ == "__main__":
