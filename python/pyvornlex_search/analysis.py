@@ -61,10 +61,10 @@ _STANDARD_PREFIX = "standard:"
 _USER_DICTIONARY_SEPARATORS = "|;"  # cppjieba splits its user-dictionary argument at these
 _CHUNK = 256  # texts per task of the cutting threads
 
-Path = Union[str, "os.PathLike[str]"]
+_Path = Union[str, "os.PathLike[str]"]
 
 
-def _absolute(path: Path, what: str) -> str:
+def _absolute(path: _Path, what: str) -> str:
     text = os.fspath(path)
     if not isinstance(text, str):
         raise TypeError(f"the path of a {what} must be a str, not {type(text).__name__}")
