@@ -339,16 +339,17 @@ class Analyzer:
         # the joins are the texts' own.
         if joined.count("\n") != len(texts) - 1:
             return [self.words(text) for text in texts]
-        kept = self._kept
+        # The line feeds are found and the words filtered by C-level calls:
+        # a loop over the words here would hold the interpreter lock longer
+        # than the cut releases it.
+        kept, words = self._kept, self._jieba.cut(joined)
         each: list[list[str]] = []
-        words: list[str] = []
-        for word in self._jieba.cut(joined):
-            if word == "\n":
-                each.append(words)
-                words = []
-            elif kept(word):
-                words.append(word)
-        each.append(words)
+        start = 0
+        for _ in range(len(texts) - 1):
+            end = words.index("\n", start)
+            each.append(list(filter(kept, words[start:end])))
+            start = end + 1
+        each.append(list(filter(kept, words[start:])))
         return each
 
     def cut_many(self, texts: Sequence[str]) -> list[list[str]]:
