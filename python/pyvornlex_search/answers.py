@@ -43,7 +43,8 @@ def print_hits(hits: list[Hit], out: TextIO) -> None:
     if not hits:
         print(NO_HIT, file=out)
     for rank, hit in enumerate(hits, 1):
-        print(f"{rank:>3}. {hit.score:.6f}  doc {hit.doc}  ({hit.source}:{hit.line})", file=out)
+        where = f"{hit.source}:{hit.line}" + (f", id {hit.id!r}" if hit.id is not None else "")
+        print(f"{rank:>3}. {hit.score:.6f}  doc {hit.doc}  ({where})", file=out)
         print(f"     {hit.text}", file=out)
 
 
