@@ -158,6 +158,8 @@ def _parser() -> argparse.ArgumentParser:
                         help="the address to listen on (default 127.0.0.1, this machine only)")
     server.add_argument("--port", type=int, default=DEFAULT_PORT,
                         help=f"the port (default {DEFAULT_PORT}; 0 picks a free one)")
+    server.add_argument("--workers", type=_positive_int, default=1,
+                        help="processes that serve (default 1; one per core uses every core)")
     return parser
 
 
@@ -304,7 +306,7 @@ def _main(arguments: argparse.Namespace, writing: bool, gate: CommitAware) -> in
         elif arguments.command == "info":
             _info(arguments)
         elif arguments.command == "serve":
-            serve(arguments.database, arguments.host, arguments.port)
+            serve(arguments.database, arguments.host, arguments.port, arguments.workers)
         else:
             _print_report(_DONE[arguments.command], _write(arguments))
     except _UsageError as error:

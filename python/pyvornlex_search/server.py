@@ -13,20 +13,16 @@ from __future__ import annotations
 import base64
 import hashlib
 import ipaddress
-import queue
 import re
 import socket
-import socketserver
 import sqlite3
 import sys
 import threading
-import time
 import traceback
-from contextlib import contextmanager
 from http import HTTPStatus
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from importlib import resources
-from typing import Any, Iterator
+from typing import Any
 from urllib.parse import parse_qsl, urlsplit
 
 from pyvornlex import Jieba
@@ -34,75 +30,20 @@ from pyvornlex_data import dict_paths
 
 from .answers import answer, to_json
 from .errors import EmptyQueryError, SearchToolError
+from .index_pool import IndexPool
 from .search import SearchIndex
+from .workers import run_workers
 
-__all__ = ["IndexPool", "serve", "MAX_K", "MAX_QUERY", "DEFAULT_PORT"]
+__all__ = ["serve", "MAX_K", "MAX_QUERY", "DEFAULT_PORT"]
 
 DEFAULT_PORT = 8000
 MAX_K = 100
 MAX_QUERY = 1000  # characters
 DEFAULT_K = 10
-# More searches at once than this would only queue for the interpreter lock.
-POOL_SIZE = 8
 # Connections served at once; the next ones wait in the listen queue. Idle
 # connections are closed after IDLE_SECONDS, so that none holds a thread long.
 MAX_CONNECTIONS = 64
 IDLE_SECONDS = 30
-
-
-class IndexPool:
-    """Open indexes of one database, each lent to one thread at a time, all
-    sharing one segmenter. Opened when first needed, up to `size`; the first
-    is opened at once, so that a bad database fails before serving."""
-
-    def __init__(self, database: str, size: int = POOL_SIZE, *,
-                 jieba: Jieba | None = None) -> None:
-        self.database = database
-        self._jieba = jieba if jieba is not None else Jieba(*dict_paths())
-        self._size = size
-        self._free = threading.BoundedSemaphore(size)
-        self._idle: queue.LifoQueue[SearchIndex] = queue.LifoQueue()
-        self._closed = False
-        first = self._open()
-        first.words("预热")  # builds its word filter before the first query waits for it
-        self._idle.put(first)
-
-    def _open(self) -> SearchIndex:
-        return SearchIndex(self.database, jieba=self._jieba)
-
-    @contextmanager
-    def index(self) -> Iterator[SearchIndex]:
-        """An index for this thread alone until the block ends."""
-        with self._free:
-            if self._closed:
-                raise SearchToolError("the server is stopping")
-            try:
-                index = self._idle.get_nowait()
-            except queue.Empty:
-                index = self._open()
-            try:
-                yield index
-            finally:
-                if self._closed:
-                    index.close()
-                else:
-                    self._idle.put(index)
-
-    def close(self, wait: float = 2.0) -> None:
-        """Closes every index, waiting up to `wait` seconds for the lent ones
-        to come back (a search takes milliseconds); one that comes back later
-        is closed then. Closing the last connection removes the database's
-        -wal and -shm files, as if the server had never run."""
-        self._closed = True
-        deadline = time.monotonic() + wait
-        for _ in range(self._size):
-            if not self._free.acquire(timeout=max(0.0, deadline - time.monotonic())):
-                break
-        while True:
-            try:
-                self._idle.get_nowait().close()
-            except queue.Empty:
-                return
 
 
 class _Refusal(Exception):
@@ -167,33 +108,37 @@ def _query(parameters: dict[str, str]) -> str:
     return query
 
 
+def _failure(error: Exception, path: str) -> tuple[HTTPStatus, str]:
+    """The status and message of a request that failed; the log gets the
+    details of what the client cannot act on."""
+    if isinstance(error, _Refusal):
+        return error.status, str(error)
+    if isinstance(error, EmptyQueryError):
+        return HTTPStatus.BAD_REQUEST, str(error)
+    if isinstance(error, SearchToolError):
+        return HTTPStatus.INTERNAL_SERVER_ERROR, str(error)
+    if isinstance(error, sqlite3.Error):
+        return HTTPStatus.SERVICE_UNAVAILABLE, f"the database cannot be read now ({error})"
+    sys.stderr.write(f"error answering {path!r}:\n{traceback.format_exc()}")
+    return HTTPStatus.INTERNAL_SERVER_ERROR, "internal error"
+
+
 class _Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"  # keeps connections open between requests
+    # The head and the body go out in two writes: with Nagle's algorithm the
+    # second would wait for the client's delayed acknowledgement (40 ms).
+    disable_nagle_algorithm = True
     server_version = "pyvornlex_search"
     timeout = IDLE_SECONDS
     server: _Server
 
     def do_GET(self) -> None:  # noqa: N802 (the name http.server calls)
         try:
-            status, body, kind, headers = self._route()
-        except _Refusal as refusal:
-            self._send_error_json(refusal.status, str(refusal))
+            response = self._route()
+        except Exception as error:  # noqa: BLE001: every failure gets a status
+            self._send_error_json(*_failure(error, self.path))
             return
-        except EmptyQueryError as error:
-            self._send_error_json(HTTPStatus.BAD_REQUEST, str(error))
-            return
-        except SearchToolError as error:
-            self._send_error_json(HTTPStatus.INTERNAL_SERVER_ERROR, str(error))
-            return
-        except sqlite3.Error as error:
-            self._send_error_json(HTTPStatus.SERVICE_UNAVAILABLE,
-                                  f"the database cannot be read now ({error})")
-            return
-        except Exception:  # noqa: BLE001: the client gets a status, the log the details
-            sys.stderr.write(f"error answering {self.path!r}:\n{traceback.format_exc()}")
-            self._send_error_json(HTTPStatus.INTERNAL_SERVER_ERROR, "internal error")
-            return
-        self._send(status, body, kind, headers)
+        self._send(*response)
 
     do_HEAD = do_GET  # noqa: N815: _send leaves out the body
 
@@ -267,41 +212,35 @@ def _json_body(value: Any) -> bytes:
 
 
 class _Server(ThreadingHTTPServer):
-    daemon_threads = True  # a stop never waits for idle keep-alive connections
-    request_queue_size = 128
+    """One thread per connection (daemon threads: a stop never waits for
+    idle kept-alive connections), at most MAX_CONNECTIONS at once."""
 
-    def __init__(self, address: Any, family: socket.AddressFamily,
-                 pool: IndexPool, page: _Page) -> None:
-        self.address_family = family
-        self.pool, self.page = pool, page
-        self._hosts: set[str] | None = None  # any Host header
-        self._slots = threading.BoundedSemaphore(MAX_CONNECTIONS)
-        super().__init__(address, _Handler)
-
-    def server_bind(self) -> None:
-        # HTTPServer's own looks the host's name up, which can hang without DNS.
-        socketserver.TCPServer.server_bind(self)
+    def __init__(self, listener: socket.socket, pool: IndexPool, page: _Page,
+                 hosts: set[str] | None) -> None:
+        self.address_family = socket.AddressFamily(listener.family)
+        super().__init__(listener.getsockname(), _Handler, bind_and_activate=False)
+        self.socket.close()
+        self.socket = listener
         self.server_name, self.server_port = str(self.server_address[0]), self.server_address[1]
-
-    def answer_only(self, names: set[str]) -> None:
-        """Answers only requests whose Host header is one of `names` with the
-        port (or none): on loopback, a page elsewhere that points its own
-        name at 127.0.0.1 gets nothing."""
-        port = self.server_address[1]
-        self._hosts = {f"{name}:{port}" for name in names}
-        if port == 80:
-            self._hosts |= names
+        self.pool, self.page, self._hosts = pool, page, hosts
+        self._slots = threading.BoundedSemaphore(MAX_CONNECTIONS)
 
     def host_allowed(self, host: str | None) -> bool:
+        """On loopback, only requests for a loopback name: a page elsewhere
+        that points its own name at 127.0.0.1 gets nothing."""
         return self._hosts is None or host is None or host.lower() in self._hosts
 
     def process_request(self, request: Any, client_address: Any) -> None:
         self._slots.acquire()
+        thread = threading.Thread(target=self.process_request_thread,
+                                  args=(request, client_address), daemon=True)
         try:
-            super().process_request(request, client_address)
-        except BaseException:
+            thread.start()
+        except RuntimeError:  # no thread: its slot is free again
             self._slots.release()
             raise
+        # Ctrl-C while the thread starts comes out here, the slot still the
+        # thread's: catching it would keep the server running.
 
     def process_request_thread(self, request: Any, client_address: Any) -> None:
         try:
@@ -315,48 +254,71 @@ class _Server(ThreadingHTTPServer):
         sys.stderr.write(f"error serving {client_address}:\n{traceback.format_exc()}")
 
 
-def _resolve(host: str, port: int) -> tuple[socket.AddressFamily, Any]:
+def _listen(host: str, port: int) -> socket.socket:
     if not 0 <= port <= 65535:
         raise SearchToolError(f"the port must be from 0 to 65535, not {port}")
     try:
-        found = socket.getaddrinfo(host, port, type=socket.SOCK_STREAM,
-                                   flags=socket.AI_PASSIVE)
+        family, kind, protocol, _, address = socket.getaddrinfo(
+            host, port, type=socket.SOCK_STREAM, flags=socket.AI_PASSIVE)[0]
     except socket.gaierror as error:
         raise SearchToolError(f"cannot listen on {host!r}: {error.strerror}") from None
-    family, _, _, _, address = found[0]
-    return family, address
-
-
-def _url(host: str, port: int) -> str:
-    return f"http://[{host}]:{port}/" if ":" in host else f"http://{host}:{port}/"
-
-
-def _loopback(host: str) -> bool:
-    return ipaddress.ip_address(host.split("%")[0]).is_loopback
-
-
-def serve(database: str, host: str = "127.0.0.1", port: int = DEFAULT_PORT) -> None:
-    """Serves until interrupted (KeyboardInterrupt comes out, once the
-    server is closed). Prints the address as the first line of standard
-    output when it is ready for queries."""
-    family, address = _resolve(host, port)
-    pool = IndexPool(database)
+    listener = socket.socket(family, kind, protocol)
     try:
-        try:
-            server = _Server(address, family, pool, _Page())
-        except OSError as error:
-            raise SearchToolError(f"cannot listen on {host}:{port}: {error.strerror}") from None
-        with server:
-            bound, bound_port = str(server.server_address[0]), server.server_address[1]
-            if _loopback(bound):
-                server.answer_only({"localhost", bound, f"[{bound}]", host.lower()})
-            else:
-                print(f"warning: listening on {bound}, not on loopback: whoever can reach "
-                      f"this address can read every document of {database}", file=sys.stderr)
-            url = _url(bound, bound_port)
-            print(url, flush=True)
-            print(f"serving {database} at {url} (Ctrl-C stops)", file=sys.stderr, flush=True)
-            server.serve_forever()
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        listener.bind(address)
+        listener.listen(128)
+    except OSError as error:
+        listener.close()
+        raise SearchToolError(f"cannot listen on {host}:{port}: {error.strerror}") from None
+    # Workers that share it all wake for a connection; those that lose the
+    # race must go back to waiting, not block in accept.
+    listener.setblocking(False)
+    return listener
+
+
+def _allowed_hosts(host: str, listener: socket.socket) -> set[str] | None:
+    """The Host headers answered: on loopback, loopback names with the port
+    (or without it on port 80); elsewhere, any."""
+    bound, port = listener.getsockname()[:2]
+    if not ipaddress.ip_address(bound.split("%")[0]).is_loopback:
+        return None
+    names = {"localhost", bound, f"[{bound}]", host.lower()}
+    return {f"{name}:{port}" for name in names} | (names if port == 80 else set())
+
+
+def _work(listener: socket.socket, database: str, jieba: Jieba, page: _Page,
+          hosts: set[str] | None) -> None:
+    """Serves on the listener until interrupted."""
+    pool = IndexPool(database, jieba)
+    try:
+        _Server(listener, pool, page, hosts).serve_forever()
     finally:
         pool.close()
 
+
+def serve(database: str, host: str = "127.0.0.1", port: int = DEFAULT_PORT,
+          workers: int = 1) -> None:
+    """Serves until interrupted (KeyboardInterrupt comes out once every
+    index is closed). Prints the address as the first line of standard
+    output once it listens. With `workers` above 1, as many processes serve
+    the same socket, each with its own threads."""
+    if workers < 1:
+        raise SearchToolError(f"workers must be at least 1, not {workers}")
+    jieba = Jieba(*dict_paths())  # before any fork: the workers share its pages
+    page = _Page()
+    with SearchIndex(database, jieba=jieba):
+        pass  # a database that cannot be searched fails here, before listening
+    with _listen(host, port) as listener:
+        bound, bound_port = listener.getsockname()[:2]
+        hosts = _allowed_hosts(host, listener)
+        if hosts is None:
+            print(f"warning: listening on {bound}, not on loopback: whoever can reach "
+                  f"this address can read every document of {database}", file=sys.stderr)
+        url = f"http://[{bound}]:{bound_port}/" if ":" in bound else f"http://{bound}:{bound_port}/"
+        print(url, flush=True)
+        print(f"serving {database} at {url} with {workers} worker(s) (Ctrl-C stops)",
+              file=sys.stderr, flush=True)
+        if workers == 1:
+            _work(listener, database, jieba, page, hosts)
+        else:
+            run_workers(workers, lambda: _work(listener, database, jieba, page, hosts))
