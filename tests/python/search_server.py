@@ -9,7 +9,6 @@ import select
 import signal
 import subprocess
 import sys
-import time
 from urllib.parse import quote, urlsplit
 
 from sqlite_corpus import corpus_lines
@@ -39,9 +38,9 @@ def search_path(query, k=None):
 class Server:
     """`python -m pyvornlex_search serve DB --port 0`, on 127.0.0.1."""
 
-    def __init__(self, database, startup=120):
+    def __init__(self, database, *options, startup=120):
         self.process = subprocess.Popen(
-            [sys.executable, "-m", "pyvornlex_search", "serve", database, "--port", "0"],
+            [sys.executable, "-m", "pyvornlex_search", "serve", database, "--port", "0", *options],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         ready, _, _ = select.select([self.process.stdout], [], [], startup)
         self.url = self.process.stdout.readline().strip() if ready else ""
@@ -75,16 +74,8 @@ class Server:
 
     def close(self):
         if self.process.poll() is None:
-            self.process.kill()
-        self.process.communicate()
-
-
-def wait_for(condition, seconds=30):
-    deadline = time.monotonic() + seconds
-    while not condition():
-        if time.monotonic() > deadline:
-            raise TimeoutError("waited too long")
-        time.sleep(0.05)
+            self.process.kill()  # its workers, if any, stop when it is gone
+        self.process.communicate(timeout=60)
 
 
 def files_of(folder):

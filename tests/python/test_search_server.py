@@ -12,6 +12,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 
 from pyvornlex_search import EmptyQueryError, Hit, SearchIndex, add_documents, build_index
@@ -19,6 +20,28 @@ from pyvornlex_search.server import MAX_K, MAX_QUERY
 
 from search_server import HOSTILE, Server, files_of, search_path, write_corpus
 from sqlite_corpus import queries
+
+
+def children(pid, count=0):
+    """The process's children, once there are `count` of them (forking takes a moment)."""
+    deadline = time.monotonic() + 30
+    while True:
+        with open(f"/proc/{pid}/task/{pid}/children", encoding="ascii") as handle:
+            found = [int(child) for child in handle.read().split()]
+        if len(found) >= count or time.monotonic() > deadline:
+            return found
+        time.sleep(0.05)
+
+
+def running(pids):
+    """Those of the processes that still run (not gone, not waiting to be reaped)."""
+    def runs(pid):
+        try:
+            with open(f"/proc/{pid}/stat", encoding="ascii") as handle:
+                return handle.read().rsplit(")", 1)[1].split()[0] != "Z"
+        except FileNotFoundError:
+            return False
+    return [pid for pid in pids if runs(pid)]
 
 
 def expected_answer(index, query, k):
@@ -130,18 +153,30 @@ class Api(Fixture):
                 self.assertEqual(body["status"], response.status)
 
     def test_many_clients_at_once(self):
-        # Bounded: 8 clients x 15 queries, each on one kept-alive connection.
+        # Bounded: 8 clients x 15 queries, each on one kept-alive connection,
+        # to threads of one process and to two worker processes.
         texts = [query for query in queries(30) if expected_answer(self.index, query, 5)]
         expected = {query: expected_answer(self.index, query, 5) for query in texts}
+        workers = Server(self.database, "--workers", "2")
+        try:
+            for server in (self.server, workers):
+                with self.subTest(workers=server is workers):
+                    self.assertEqual(self.load(server, texts, expected), [])
+        finally:
+            workers.close()
+
+    @staticmethod
+    def load(server, texts, expected):
+        """What went wrong when 8 clients sent 15 queries each at once."""
         failures = []
 
         def client(offset):
-            connection = http.client.HTTPConnection("127.0.0.1", self.server.port, timeout=60)
+            connection = http.client.HTTPConnection("127.0.0.1", server.port, timeout=60)
             try:
                 for step in range(15):
                     query = texts[(offset * 7 + step) % len(texts)]
-                    status, _, body = self.server.request(search_path(query, 5),
-                                                          connection=connection)
+                    status, _, body = server.request(search_path(query, 5),
+                                                     connection=connection)
                     if status != 200 or json.loads(body) != expected[query]:
                         failures.append((query, status, body[:200]))
             except Exception as error:  # noqa: BLE001: counted, then reported
@@ -154,8 +189,9 @@ class Api(Fixture):
             thread.start()
         for thread in threads:
             thread.join(timeout=120)
-        self.assertFalse(any(thread.is_alive() for thread in threads))
-        self.assertEqual(failures, [])
+        if any(thread.is_alive() for thread in threads):
+            failures.append("a client was still waiting after 120 s")
+        return failures
 
 
 class Lifetime(Fixture):
@@ -178,24 +214,40 @@ class Lifetime(Fixture):
             server.close()
 
     def test_ctrl_c_stops_with_130_and_changes_nothing(self):
-        folder = tempfile.mkdtemp(dir=self.scratch.name)
-        database = os.path.join(folder, "copy.db")
-        shutil.copy(self.database, database)
-        before = files_of(folder)
-        server = Server(database)
+        for options in ((), ("--workers", "2")):
+            with self.subTest(options=options):
+                folder = tempfile.mkdtemp(dir=self.scratch.name)
+                database = os.path.join(folder, "copy.db")
+                shutil.copy(self.database, database)
+                before = files_of(folder)
+                server = Server(database, *options)
+                try:
+                    for _ in range(4):
+                        self.assertEqual(server.get_json(search_path("杭州"))[0], 200)
+                    count = int(options[1]) if options else 0
+                    workers = children(server.process.pid, count)
+                    self.assertEqual(len(workers), count)
+                    # A client still connected does not hold the stop up.
+                    idle = socket.create_connection(("127.0.0.1", server.port))
+                    status, out, err = server.interrupt()
+                    idle.close()
+                finally:
+                    server.close()
+                self.assertEqual(status, 130)
+                self.assertEqual(out, "")
+                self.assertNotIn("Traceback", err)
+                self.assertIn("interrupted", err)
+                self.assertEqual(running(workers), [])
+                self.assertEqual(files_of(folder), before)
+
+    def test_workers_stop_when_their_parent_is_killed(self):
+        server = Server(self.database, "--workers", "2")
         try:
-            self.assertEqual(server.get_json(search_path("杭州"))[0], 200)
-            # A client still connected, mid-conversation, does not hold the stop up.
-            idle = socket.create_connection(("127.0.0.1", server.port))
-            status, out, err = server.interrupt()
-            idle.close()
+            workers = children(server.process.pid, 2)
+            self.assertEqual(len(workers), 2)
         finally:
-            server.close()
-        self.assertEqual(status, 130)
-        self.assertEqual(out, "")
-        self.assertNotIn("Traceback", err)
-        self.assertIn("interrupted", err)
-        self.assertEqual(files_of(folder), before)
+            server.close()  # SIGKILL to the parent alone; returns once the workers let go
+        self.assertEqual(running(workers), [])
 
     def test_what_cannot_be_served_fails_before_listening(self):
         def serve(*arguments):
