@@ -36,7 +36,8 @@ def search_path(query, k=None):
 
 
 class Server:
-    """`python -m pyvornlex_search serve DB --port 0`, on 127.0.0.1."""
+    """`python -m pyvornlex_search serve DB --port 0`, on 127.0.0.1 unless
+    the options name another loopback address."""
 
     def __init__(self, database, *options, startup=120):
         self.process = subprocess.Popen(
@@ -44,15 +45,15 @@ class Server:
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         ready, _, _ = select.select([self.process.stdout], [], [], startup)
         self.url = self.process.stdout.readline().strip() if ready else ""
-        if not self.url.startswith("http://127.0.0.1:"):
+        if not self.url.startswith("http://"):
             self.process.kill()
             raise RuntimeError(f"the server did not start: {self.process.communicate()}")
-        self.port = urlsplit(self.url).port
+        self.host, self.port = urlsplit(self.url).hostname, urlsplit(self.url).port
 
     def request(self, path, method="GET", headers=None, connection=None):
         """(status, headers, body) of one request, on `connection` if given."""
         own = connection is None
-        connection = connection or http.client.HTTPConnection("127.0.0.1", self.port, timeout=60)
+        connection = connection or http.client.HTTPConnection(self.host, self.port, timeout=60)
         try:
             connection.request(method, path, headers=headers or {})
             response = connection.getresponse()
@@ -73,9 +74,10 @@ class Server:
         return self.process.returncode, out, err
 
     def close(self):
+        """Kills the server; returns its standard error."""
         if self.process.poll() is None:
             self.process.kill()  # its workers, if any, stop when it is gone
-        self.process.communicate(timeout=60)
+        return self.process.communicate(timeout=60)[1]
 
 
 def files_of(folder):

@@ -249,6 +249,15 @@ class Lifetime(Fixture):
             server.close()  # SIGKILL to the parent alone; returns once the workers let go
         self.assertEqual(running(workers), [])
 
+    def test_another_loopback_address_when_asked(self):
+        server = Server(self.database, "--host", "::1")
+        try:
+            self.assertRegex(server.url, r"^http://\[::1\]:\d+/$")
+            self.assertEqual(server.get_json("/info")[0], 200)  # Host: [::1]:port
+            self.assertEqual(server.get_json("/info", headers={"Host": "127.0.0.1"})[0], 403)
+        finally:
+            self.assertNotIn("warning", server.close())  # loopback: nothing to warn of
+
     def test_what_cannot_be_served_fails_before_listening(self):
         def serve(*arguments):
             return subprocess.run([sys.executable, "-m", "pyvornlex_search", "serve", *arguments],
