@@ -300,15 +300,15 @@ def serve(database: str, host: str = "127.0.0.1", port: int = DEFAULT_PORT,
           workers: int = 1) -> None:
     """Serves until interrupted (KeyboardInterrupt comes out once every
     index is closed). Prints the address as the first line of standard
-    output once it listens. With `workers` above 1, as many processes serve
+    output once the segmenter is built. With `workers` above 1, as many processes serve
     the same socket, each with its own threads."""
     if workers < 1:
         raise SearchToolError(f"workers must be at least 1, not {workers}")
-    jieba = Jieba(*dict_paths())  # before any fork: the workers share its pages
-    page = _Page()
-    with SearchIndex(database, jieba=jieba):
-        pass  # a database that cannot be searched fails here, before listening
     with _listen(host, port) as listener:
+        with SearchIndex(database):
+            pass  # a database that cannot be searched fails here, before the costly part
+        jieba = Jieba(*dict_paths())  # before any fork: the workers share its pages
+        page = _Page()
         bound, bound_port = listener.getsockname()[:2]
         hosts = _allowed_hosts(host, listener)
         if hosts is None:

@@ -33,14 +33,19 @@ def children(pid, count=0):
         time.sleep(0.05)
 
 
-def running(pids):
-    """Those of the processes that still run (not gone, not waiting to be reaped)."""
+def running(pids, seconds=30):
+    """Those of the processes that still run (not gone, not waiting to be
+    reaped) after up to `seconds`: a process lets go of its files before it
+    has ended."""
     def runs(pid):
         try:
             with open(f"/proc/{pid}/stat", encoding="ascii") as handle:
                 return handle.read().rsplit(")", 1)[1].split()[0] != "Z"
         except FileNotFoundError:
             return False
+    deadline = time.monotonic() + seconds
+    while any(map(runs, pids)) and time.monotonic() < deadline:
+        time.sleep(0.05)
     return [pid for pid in pids if runs(pid)]
 
 
