@@ -90,7 +90,7 @@ def _stream(index: SearchIndex, k: int, as_json: bool) -> int:
 
 
 def answer_queries(database: str, query: str, k: int, as_json: bool) -> None:
-    """`search DB QUERY` and `search DB -`: the segmenter and the model are
+    """`search DB QUERY` and `search DB -`: the analyzer and the model are
     loaded once for every query read. Raises SearchToolError after the last
     query when some could not be answered (each said why as it came)."""
     with SearchIndex(database) as index:

@@ -1,5 +1,5 @@
 """Open indexes of one database for many threads: each borrows one, with
-its own read-only connection, and they all share one segmenter."""
+its own read-only connection, and they all share one analyzer."""
 
 from __future__ import annotations
 
@@ -9,8 +9,8 @@ import time
 from contextlib import contextmanager
 from typing import Iterator
 
-from pyvornlex import Jieba
 
+from .analysis import Analyzer
 from .errors import SearchToolError
 from .search import SearchIndex
 
@@ -22,12 +22,12 @@ POOL_SIZE = 8
 
 class IndexPool:
     """Open indexes of one database, each lent to one thread at a time, all
-    sharing one segmenter. Opened when first needed, up to `size`; the first
+    sharing one analyzer. Opened when first needed, up to `size`; the first
     is opened at once, so that a bad database fails before serving."""
 
-    def __init__(self, database: str, jieba: Jieba, size: int = POOL_SIZE) -> None:
+    def __init__(self, database: str, analyzer: Analyzer, size: int = POOL_SIZE) -> None:
         self.database = database
-        self._jieba = jieba
+        self._analyzer = analyzer
         self._size = size
         self._free = threading.BoundedSemaphore(size)
         self._idle: queue.LifoQueue[SearchIndex] = queue.LifoQueue()
@@ -35,7 +35,7 @@ class IndexPool:
         self._idle.put(self._open())
 
     def _open(self) -> SearchIndex:
-        return SearchIndex(self.database, jieba=self._jieba)
+        return SearchIndex(self.database, analyzer=self._analyzer)
 
     @contextmanager
     def index(self) -> Iterator[SearchIndex]:

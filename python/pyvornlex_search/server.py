@@ -1,12 +1,13 @@
 """The search server: `python -m pyvornlex_search serve DB`. It loads the
-segmenter and the index once and answers, as JSON, `GET /search?q=...&k=...`
+analyzer and the index once and answers, as JSON, `GET /search?q=...&k=...`
 and `GET /info`, and serves the search page (page.html) at `GET /`.
 
 The standard library's threading HTTP server is enough here: a search costs
 milliseconds, and the page is one file. Each request runs on a thread of its
 own; the threads borrow open indexes from a small pool, each with its own
 read-only connection, which refreshes its model when another process changes
-the database, and they all share one `Jieba` (the costly part to build)."""
+the database, and they all share one analyzer (its Jieba is the costly part
+to build)."""
 
 from __future__ import annotations
 
@@ -25,9 +26,7 @@ from importlib import resources
 from typing import Any
 from urllib.parse import parse_qsl, urlsplit
 
-from pyvornlex import Jieba
-from pyvornlex_data import dict_paths
-
+from .analysis import Analyzer
 from .answers import answer, to_json
 from .errors import EmptyQueryError, SearchToolError
 from .index_pool import IndexPool
@@ -167,9 +166,8 @@ class _Handler(BaseHTTPRequestHandler):
             return HTTPStatus.OK, _json_body(result), _JSON, []
         if url.path == "/info":
             with self.server.pool.index() as index:
-                counts: dict[str, Any] = {"database": index.database, **index.statistics(),
-                                          "stale_documents": index.stale_documents()}
-            return HTTPStatus.OK, _json_body(counts), _JSON, []
+                info = index.info()
+            return HTTPStatus.OK, _json_body(info), _JSON, []
         raise _Refusal(HTTPStatus.NOT_FOUND,
                        f"no such path: {url.path!r} (there are /, /search and /info)")
 
@@ -286,10 +284,10 @@ def _allowed_hosts(host: str, listener: socket.socket) -> set[str] | None:
     return {f"{name}:{port}" for name in names} | (names if port == 80 else set())
 
 
-def _work(listener: socket.socket, database: str, jieba: Jieba, page: _Page,
+def _work(listener: socket.socket, database: str, analyzer: Analyzer, page: _Page,
           hosts: set[str] | None) -> None:
     """Serves on the listener until interrupted."""
-    pool = IndexPool(database, jieba)
+    pool = IndexPool(database, analyzer)
     try:
         _Server(listener, pool, page, hosts).serve_forever()
     finally:
@@ -300,14 +298,16 @@ def serve(database: str, host: str = "127.0.0.1", port: int = DEFAULT_PORT,
           workers: int = 1) -> None:
     """Serves until interrupted (KeyboardInterrupt comes out once every
     index is closed). Prints the address as the first line of standard
-    output once the segmenter is built. With `workers` above 1, as many processes serve
-    the same socket, each with its own threads."""
+    output once the analyzer is built. With `workers` above 1, as many
+    processes serve the same socket, each with its own threads."""
     if workers < 1:
         raise SearchToolError(f"workers must be at least 1, not {workers}")
     with _listen(host, port) as listener:
-        with SearchIndex(database):
-            pass  # a database that cannot be searched fails here, before the costly part
-        jieba = Jieba(*dict_paths())  # before any fork: the workers share its pages
+        # A database that cannot be searched fails at the opening, before the
+        # costly part: the analyzer (its Jieba), built once, before any fork,
+        # so that every thread and worker shares it (and its memory pages).
+        with SearchIndex(database) as first:
+            analyzer = first.analyzer
         page = _Page()
         bound, bound_port = listener.getsockname()[:2]
         hosts = _allowed_hosts(host, listener)
@@ -319,6 +319,6 @@ def serve(database: str, host: str = "127.0.0.1", port: int = DEFAULT_PORT,
         print(f"serving {database} at {url} with {workers} worker(s) (Ctrl-C stops)",
               file=sys.stderr, flush=True)
         if workers == 1:
-            _work(listener, database, jieba, page, hosts)
+            _work(listener, database, analyzer, page, hosts)
         else:
-            run_workers(workers, lambda: _work(listener, database, jieba, page, hosts))
+            run_workers(workers, lambda: _work(listener, database, analyzer, page, hosts))

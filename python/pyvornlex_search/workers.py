@@ -3,7 +3,7 @@ stop together.
 
 The interpreter lock lets one thread run Python at a time, and a search is
 mostly Python (see plan.py): threads serve many clients at once but use one
-core. Processes forked after the costly set-up (the segmenter's
+core. Processes forked after the costly set-up (the analyzer's
 dictionaries) share its memory pages and use every core."""
 
 from __future__ import annotations

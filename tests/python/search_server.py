@@ -25,6 +25,18 @@ LONG = "很长的文档" * 120 + "独一无二" + "后面的文字" * 80
 MIXED_CASE = "Hangzhou LongJing tea 杭州"
 
 
+# JSON Lines records with their own ids, one of them hostile too.
+RECORDS = [{"id": "doc-1", "text": "杭州的龙井茶很有名"},
+           {"id": 42, "text": "西湖在杭州城西"},
+           {"id": '<img src=x onerror="document.documentElement.setAttribute(\'data-pwned\', '
+                  '\'id\')">', "text": "杭州 记录"}]
+
+
+def write_records(path):
+    with open(path, "w", encoding="utf-8") as handle:
+        handle.write("".join(json.dumps(record, ensure_ascii=False) + "\n" for record in RECORDS))
+
+
 def write_corpus(path, count=200):
     with open(path, "w", encoding="utf-8") as handle:
         handle.write("\n".join(corpus_lines(count) + HOSTILE + [LONG, MIXED_CASE]) + "\n")

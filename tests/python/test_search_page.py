@@ -15,7 +15,8 @@ from urllib.parse import quote
 
 from pyvornlex_search import build_index
 
-from search_server import HOSTILE, LONG, Server, search_path, write_corpus
+from search_server import (HOSTILE, LONG, RECORDS, Server, search_path, write_corpus,
+                           write_records)
 
 CHROMIUM = shutil.which("chromium")
 # The sanitizer job preloads its runtime into the tests' processes: the
@@ -98,13 +99,13 @@ class Page(unittest.TestCase):
         cls.server.close()
         cls.scratch.cleanup()
 
-    def browse(self, query, *options):
+    def browse(self, query, *options, url=None):
         """Chromium's output for the page at /?q=query once its script has run."""
         with tempfile.TemporaryDirectory(dir=self.scratch.name) as profile:
             result = subprocess.run(
                 [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu",
                  f"--user-data-dir={profile}", "--virtual-time-budget=10000", *options,
-                 f"{self.server.url}?q={quote(query)}"],
+                 f"{url or self.server.url}?q={quote(query)}"],
                 capture_output=True, text=True, timeout=180, env=BROWSER_ENVIRONMENT)
         self.assertEqual(result.returncode, 0, result.stderr[-2000:])
         return result.stdout
@@ -164,6 +165,22 @@ class Page(unittest.TestCase):
         details = item.first("details")
         self.assertEqual(details.first("summary").text(), f"full text ({len(LONG)} characters)")
         self.assertEqual(details.first("p", "full").text(), LONG)
+
+    def test_records_show_their_ids_as_text(self):
+        records = os.path.join(self.scratch.name, "records.jsonl")
+        write_records(records)
+        database = os.path.join(self.scratch.name, "records.db")
+        build_index(records, database, documents="record")
+        server = Server(database)
+        try:
+            html = self.browse("杭州", "--dump-dom", url=server.url)
+        finally:
+            server.close()
+        self.assertNotIn("data-pwned=", html)
+        hits = parse(html).first("ol", id="hits")
+        self.assertEqual(sorted(element.text() for element in hits.find("span", "id")),
+                         sorted(f"id {record['id']}" for record in RECORDS))
+        self.assertEqual([e.tag for e in hits.find() if e.tag == "img"], [])
 
     def test_an_error_shows_its_message(self):
         status = self.page("，。").first("p", id="status")

@@ -18,7 +18,8 @@ import unittest
 from pyvornlex_search import EmptyQueryError, Hit, SearchIndex, add_documents, build_index
 from pyvornlex_search.server import MAX_K, MAX_QUERY
 
-from search_server import HOSTILE, Server, files_of, search_path, write_corpus
+from search_server import (HOSTILE, RECORDS, Server, files_of, search_path, write_corpus,
+                           write_records)
 from sqlite_corpus import queries
 
 
@@ -111,8 +112,7 @@ class Api(Fixture):
     def test_info_says_what_info_prints(self):
         status, body = self.server.get_json("/info")
         self.assertEqual(status, 200)
-        self.assertEqual(body, {"database": self.database, **self.index.statistics(),
-                                "stale_documents": self.index.stale_documents()})
+        self.assertEqual(body, json.loads(json.dumps(self.index.info())))
 
     def test_errors_are_json_with_their_status(self):
         cases = [
@@ -262,6 +262,21 @@ class Lifetime(Fixture):
             self.assertEqual(server.get_json("/info", headers={"Host": "127.0.0.1"})[0], 403)
         finally:
             self.assertNotIn("warning", server.close())  # loopback: nothing to warn of
+
+    def test_records_come_back_with_their_own_ids(self):
+        records = os.path.join(self.scratch.name, "records.jsonl")
+        write_records(records)
+        database = os.path.join(self.scratch.name, "records.db")
+        build_index(records, database, documents="record")
+        server = Server(database)
+        try:
+            status, body = server.get_json(search_path("杭州"))
+            with SearchIndex(database) as index:
+                self.assertEqual(body, expected_answer(index, "杭州", 10))
+            self.assertEqual(sorted(map(str, (hit["id"] for hit in body["hits"]))),
+                             sorted(str(record["id"]) for record in RECORDS))
+        finally:
+            server.close()
 
     def test_what_cannot_be_served_fails_before_listening(self):
         def serve(*arguments):
