@@ -14,6 +14,8 @@ apt_packages=(
     nodejs
     mypy  # the install test type-checks an example against the installed stubs
     python3-dask  # examples/dask_training.py and its test (pure Python; see scripts/debian_dask.py)
+    chromium  # the search page's tests run it headless (--dump-dom, --screenshot)
+    fonts-wqy-microhei  # so that the page's screenshots show its Chinese text
     "$@"
 )
 

@@ -1,5 +1,5 @@
 """The command line: python -m pyvornlex_search
-{index,add,sync,delete,reencode,search,info}.
+{index,add,sync,delete,reencode,search,info,serve}.
 
 Exit statuses: 0 done; 1 refused or failed, with one line `error: ...` on
 standard error and the database as it was; 2 a wrong command line (one
@@ -19,6 +19,7 @@ import threading
 from typing import Callable, NoReturn, Sequence
 
 from .analysis import Analysis
+from .answers import answer_queries
 from .changes import delete_documents, sync
 from .corpus import SHAPES, corpus_files, database_files
 from .errors import SearchToolError
@@ -26,6 +27,7 @@ from .indexing import DEFAULT_WAIT, add_documents, build_index, reencode
 from .progress import ProgressLine
 from .report import IndexReport
 from .search import SearchIndex
+from .server import DEFAULT_PORT, serve
 from .transaction import CommitAware, CommittedButInterrupted
 
 __all__ = ["main"]
@@ -35,6 +37,8 @@ _EXAMPLES = f"""examples:
   {_PROG} index corpus.txt corpus.db
   {_PROG} index notes/ notes.db --documents file --user-dict my_words.txt
   {_PROG} search corpus.db "如何安装软件包"
+  {_PROG} search --json corpus.db - < queries.txt
+  {_PROG} serve corpus.db --port 8000
   {_PROG} sync notes/ notes.db
   {_PROG} delete notes.db --file notes/old.txt
 
@@ -141,11 +145,21 @@ def _parser() -> argparse.ArgumentParser:
     _writing_options(again)
     search = commands.add_parser("search", help="print the best documents for a query")
     search.add_argument("database")
-    search.add_argument("query")
+    search.add_argument("query", help="the query, or - to answer each line of standard input")
+    search.add_argument("--json", action="store_true",
+                        help="print each query's answer as one line of JSON")
     search.add_argument("-k", type=_positive_int, default=10,
                         help="how many documents (default 10)")
     info = commands.add_parser("info", help="print what a database holds")
     info.add_argument("database")
+    server = commands.add_parser("serve", help="serve a search page and a JSON API over HTTP")
+    server.add_argument("database")
+    server.add_argument("--host", default="127.0.0.1",
+                        help="the address to listen on (default 127.0.0.1, this machine only)")
+    server.add_argument("--port", type=int, default=DEFAULT_PORT,
+                        help=f"the port (default {DEFAULT_PORT}; 0 picks a free one)")
+    server.add_argument("--workers", type=_positive_int, default=1,
+                        help="processes that serve (default 1; one per core uses every core)")
     return parser
 
 
@@ -260,14 +274,7 @@ class _UsageError(Exception):
 
 
 def _search(arguments: argparse.Namespace) -> None:
-    with SearchIndex(arguments.database) as index:
-        hits = index.search(arguments.query, arguments.k)
-    if not hits:
-        print("no document holds a word of the query")
-    for rank, hit in enumerate(hits, 1):
-        where = f"{hit.source}:{hit.line}" + (f", id {hit.id!r}" if hit.id is not None else "")
-        print(f"{rank:>3}. {hit.score:.6f}  doc {hit.doc}  ({where})")
-        print(f"     {hit.text}")
+    answer_queries(arguments.database, arguments.query, arguments.k, arguments.json)
 
 
 def _info(arguments: argparse.Namespace) -> None:
@@ -281,7 +288,7 @@ def _info(arguments: argparse.Namespace) -> None:
 
 def main(argv: Sequence[str] | None = None) -> int:
     arguments = _parser().parse_args(argv)
-    writing = arguments.command not in ("search", "info")
+    writing = arguments.command not in ("search", "info", "serve")
     gate = CommitAware()
     if writing and threading.current_thread() is threading.main_thread():
         previous = signal.signal(signal.SIGINT, gate)
@@ -298,6 +305,8 @@ def _main(arguments: argparse.Namespace, writing: bool, gate: CommitAware) -> in
             _search(arguments)
         elif arguments.command == "info":
             _info(arguments)
+        elif arguments.command == "serve":
+            serve(arguments.database, arguments.host, arguments.port, arguments.workers)
         else:
             _print_report(_DONE[arguments.command], _write(arguments))
     except _UsageError as error:

@@ -131,6 +131,7 @@ class OfflineInstall(unittest.TestCase):
         self.assertIn("_pyvornlex_files/model_file.py", recorded)
         self.assertIn("pyvornlex_search/py.typed", recorded)
         self.assertIn("pyvornlex_search/__main__.py", recorded)
+        self.assertIn("pyvornlex_search/page.html", recorded)  # the server's page
 
     def test_search_package_indexes_and_searches_from_the_venv(self):
         script = (
