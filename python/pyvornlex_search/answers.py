@@ -4,14 +4,21 @@ one query's answer (the server's and `search --json`'s alike), the text that
 
 A JSON answer is {"query", "words", "k", "hits"}; each hit is its rank
 followed by every field of `Hit`, under the field's own name, so fields that
-`Hit` gains later come out without a change here."""
+`Hit` gains later come out without a change here, and by "marks": where the
+query's words stand in the hit's text.
+
+The words are folded (case, width: the analysis), the text is not, so the
+places are found in the folded text and mapped back to the text: `ＰＹＴＨＯＮ`
+is marked for the word `python`. They are given as [start, end) in UTF-16
+code units, the offsets of a browser's strings."""
 
 from __future__ import annotations
 
 import json
 import os
 import sys
-from typing import Any, BinaryIO, Iterator, TextIO
+from itertools import accumulate
+from typing import Any, BinaryIO, Callable, Iterable, Iterator, TextIO
 
 from .errors import SearchToolError
 from .search import Hit, SearchIndex
@@ -21,8 +28,40 @@ __all__ = ["answer", "hit_json", "to_json", "print_hits", "answer_queries", "NO_
 NO_HIT = "no document holds a word of the query"
 
 
-def hit_json(rank: int, hit: Hit) -> dict[str, Any]:
-    return {"rank": rank, **hit._asdict()}
+def hit_json(rank: int, hit: Hit, marked: list[list[int]] | None = None) -> dict[str, Any]:
+    return {"rank": rank, **hit._asdict(), "marks": marked if marked is not None else []}
+
+
+def marks(fold: Callable[[str], str], text: str, words: Iterable[str]) -> list[list[int]]:
+    """[start, end) of every place of `text` where one of the (folded) words
+    stands once the text is folded, in UTF-16 code units, in order, places
+    that overlap joined (adjacent ones stay apart). Where folding changes the text's length, each
+    character is folded on its own, so that a place maps back to the
+    characters it came from."""
+    folded = fold(text)
+    origin: list[int] | None = None  # the text's index of each folded character
+    if len(folded) != len(text):
+        pieces = [fold(character) for character in text]
+        folded = "".join(pieces)
+        origin = [index for index, piece in enumerate(pieces) for _ in piece]
+    spans = []
+    for word in set(words):
+        at = folded.find(word) if word else -1
+        while at >= 0:
+            spans.append((at, at + len(word)))
+            at = folded.find(word, at + 1)
+    joined: list[list[int]] = []
+    for start, end in sorted(spans):
+        if origin is not None:
+            start, end = origin[start], origin[end - 1] + 1
+        if joined and start < joined[-1][1]:
+            joined[-1][1] = max(joined[-1][1], end)
+        else:
+            joined.append([start, end])
+    if joined and max(text) > "\uffff":  # characters that a browser counts as two units
+        units = [0, *accumulate(2 if character > "\uffff" else 1 for character in text)]
+        joined = [[units[start], units[end]] for start, end in joined]
+    return joined
 
 
 def answer(index: SearchIndex, query: str, k: int) -> dict[str, Any]:
@@ -30,8 +69,10 @@ def answer(index: SearchIndex, query: str, k: int) -> dict[str, Any]:
     hits = index.search(query, k)
     # Each word once, in query order: what a reader looks for in the hits.
     words = list(dict.fromkeys(index.words(query)))
+    fold = index.analyzer.fold
     return {"query": query, "words": words, "k": k,
-            "hits": [hit_json(rank, hit) for rank, hit in enumerate(hits, 1)]}
+            "hits": [hit_json(rank, hit, marks(fold, hit.text, words))
+                     for rank, hit in enumerate(hits, 1)]}
 
 
 def to_json(value: Any) -> str:

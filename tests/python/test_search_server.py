@@ -14,8 +14,11 @@ import tempfile
 import threading
 import time
 import unittest
+from unittest import mock
 
 from pyvornlex_search import EmptyQueryError, Hit, SearchIndex, add_documents, build_index
+from pyvornlex_search.analysis import fold_text
+from pyvornlex_search.answers import marks
 from pyvornlex_search.server import MAX_K, MAX_QUERY
 
 from search_server import (HOSTILE, RECORDS, Server, files_of, search_path, write_corpus,
@@ -57,7 +60,21 @@ def expected_answer(index, query, k):
     except EmptyQueryError:
         return None
     return {"query": query, "words": list(dict.fromkeys(index.words(query))), "k": k,
-            "hits": [{"rank": rank, **hit._asdict()} for rank, hit in enumerate(hits, 1)]}
+            "hits": [{"rank": rank, **hit._asdict(), "marks": mock.ANY}
+                     for rank, hit in enumerate(hits, 1)]}
+
+
+class Marks(unittest.TestCase):
+    """Where the page marks the query's words: found on the folded text,
+    given as offsets of the text as it is, in UTF-16 code units."""
+
+    def test_folded_forms_are_marked_where_they_stand(self):
+        fold = fold_text
+        self.assertEqual(marks(fold, "学ＰＹＴＨＯＮ和Python", ["python"]), [[1, 7], [8, 14]])
+        self.assertEqual(marks(fold, "Straße python", ["python"]), [[7, 13]])  # ß folds to ss
+        self.assertEqual(marks(fold, "𠮷python𠮷", ["python", "𠮷"]), [[0, 2], [2, 8], [8, 10]])
+        self.assertEqual(marks(fold, "龙井茶龙井茶", ["龙井茶", "井茶龙"]), [[0, 6]])  # overlaps joined
+        self.assertEqual(marks(fold, "杭州", ["西湖", ""]), [])
 
 
 class Fixture(unittest.TestCase):
@@ -102,7 +119,7 @@ class Api(Fixture):
         status, body = self.server.get_json(search_path("杭州"))
         self.assertEqual(body["k"], 10)
         self.assertEqual(len(body["hits"]), 10)
-        self.assertEqual(set(body["hits"][0]), {"rank", *Hit._fields})
+        self.assertEqual(set(body["hits"][0]), {"rank", *Hit._fields, "marks"})
 
     def test_hostile_text_comes_back_as_it_was_stored(self):
         status, body = self.server.get_json(search_path("脚本 图片", 2))
