@@ -32,6 +32,16 @@ RECORDS = [{"id": "doc-1", "text": "杭州的龙井茶很有名"},
                   '\'id\')">', "text": "杭州 记录"}]
 
 
+def records_database(folder):
+    """A database of RECORDS, one document a record."""
+    from pyvornlex_search import build_index
+    records = os.path.join(folder, "records.jsonl")
+    write_records(records)
+    database = os.path.join(folder, "records.db")
+    build_index(records, database, documents="record")
+    return database
+
+
 def write_records(path):
     with open(path, "w", encoding="utf-8") as handle:
         handle.write("".join(json.dumps(record, ensure_ascii=False) + "\n" for record in RECORDS))

@@ -16,7 +16,7 @@ from urllib.parse import quote
 from pyvornlex_search import build_index
 
 from search_server import (HOSTILE, LONG, RECORDS, Server, search_path, write_corpus,
-                           write_records)
+                           records_database)
 
 CHROMIUM = shutil.which("chromium")
 # The sanitizer job preloads its runtime into the tests' processes: the
@@ -167,10 +167,7 @@ class Page(unittest.TestCase):
         self.assertEqual(details.first("p", "full").text(), LONG)
 
     def test_records_show_their_ids_as_text(self):
-        records = os.path.join(self.scratch.name, "records.jsonl")
-        write_records(records)
-        database = os.path.join(self.scratch.name, "records.db")
-        build_index(records, database, documents="record")
+        database = records_database(self.scratch.name)
         server = Server(database)
         try:
             html = self.browse("杭州", "--dump-dom", url=server.url)

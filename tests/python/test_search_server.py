@@ -22,7 +22,7 @@ from pyvornlex_search.answers import marks
 from pyvornlex_search.server import MAX_K, MAX_QUERY
 
 from search_server import (HOSTILE, RECORDS, Server, files_of, search_path, write_corpus,
-                           write_records)
+                           records_database)
 from sqlite_corpus import queries
 
 
@@ -281,10 +281,7 @@ class Lifetime(Fixture):
             self.assertNotIn("warning", server.close())  # loopback: nothing to warn of
 
     def test_records_come_back_with_their_own_ids(self):
-        records = os.path.join(self.scratch.name, "records.jsonl")
-        write_records(records)
-        database = os.path.join(self.scratch.name, "records.db")
-        build_index(records, database, documents="record")
+        database = records_database(self.scratch.name)
         server = Server(database)
         try:
             status, body = server.get_json(search_path("杭州"))
