@@ -9,46 +9,100 @@ microsecond and a B-tree search on every row it inserts; a block goes in
 with one insert and comes out with one read, and a word's blocks, keyed by
 their first document, concatenate into its list in document order. Blocks
 hold at most BLOCK postings, so that looking up a few documents of a long
-list reads a few blocks, not the list."""
+list reads a few blocks, not the list: the keys of a word's blocks are its
+skip list (`look_up` reads them, then only the blocks that can hold the
+documents it is asked for).
+
+Writing and reading keep the interpreter's work per block, not per
+posting: documents are counted, grouped by word and decoded by C-level
+calls (Counter, map over bound methods, array conversions)."""
 
 from __future__ import annotations
 
+import json
 import sqlite3
 import sys
 from array import array
+from bisect import bisect_right
+from collections import Counter, defaultdict, deque
+from functools import partial
+from itertools import chain, repeat
+from operator import and_, lshift, or_, rshift
 from typing import Iterable, NamedTuple, Sequence
 
-__all__ = ["BLOCK", "PostingWriter", "TokenStats", "read_postings", "delete_postings",
-           "pack", "unpack"]
+__all__ = ["BLOCK", "PostingWriter", "TokenStats", "read_postings", "look_up",
+           "delete_postings", "pack", "unpack"]
 
 BLOCK = 512
 _READ = "SELECT docs, tfs FROM posting WHERE token = ? ORDER BY first_doc"
+_FIRSTS = "SELECT first_doc FROM posting WHERE token = ? ORDER BY first_doc"
+_SOME = ("SELECT docs, tfs FROM posting WHERE token = ? AND first_doc IN "
+         "(SELECT value FROM json_each(?)) ORDER BY first_doc")
 _WRITE = "INSERT INTO posting(token, first_doc, docs, tfs) VALUES (?, ?, ?, ?)"
 _WIDTHS = {1: "B", 2: "H", 4: "I"}
+# A document and a word in one int, for counting a batch's words at C speed.
+_SHIFT = 32
+_LOW = (1 << _SHIFT) - 1
 
 if array("I").itemsize != 4 or array("H").itemsize != 2:
     raise ImportError("pyvornlex_search needs 2-byte and 4-byte unsigned ints")
 _SWAP = sys.byteorder != "little"
+_consume = deque(maxlen=0).extend
+_append = array.append
+
+
+def _narrowest(widest: int) -> str:
+    return "B" if widest < 1 << 8 else "H" if widest < 1 << 16 else "I"
+
 
 def pack(docs: array, tfs: array) -> tuple[bytes, bytes]:  # type: ignore[type-arg]
     """The two blobs of a block."""
-    widest = max(tfs)
-    code = "B" if widest < 1 << 8 else "H" if widest < 1 << 16 else "I"
-    docs, tfs = array("I", docs), array(code, tfs)
+    docs = docs if isinstance(docs, array) and docs.typecode == "I" else array("I", docs)
+    tfs = array(_narrowest(max(tfs)), tfs)
     if _SWAP:
+        docs = array("I", docs)
         docs.byteswap()
         tfs.byteswap()
     return docs.tobytes(), tfs.tobytes()
 
 
-def unpack(docs_blob: bytes, tfs_blob: bytes) -> tuple[array, array]:  # type: ignore[type-arg]
-    docs = array("I")
-    docs.frombytes(docs_blob)
-    code = _WIDTHS.get(len(tfs_blob) // len(docs)) if docs else None
-    if code is None or len(tfs_blob) != len(docs) * array(code).itemsize:
+def _tfs_code(docs_blob: bytes, tfs_blob: bytes) -> str:
+    code = _WIDTHS.get(4 * len(tfs_blob) // len(docs_blob)) if docs_blob else None
+    if (code is None or len(docs_blob) % 4
+            or len(tfs_blob) * 4 != len(docs_blob) * array(code).itemsize):
         raise ValueError("a posting block whose arrays differ in length: the file is damaged")
-    tfs = array(code)
+    return code
+
+
+def unpack(docs_blob: bytes, tfs_blob: bytes) -> tuple[array, array]:  # type: ignore[type-arg]
+    code = _tfs_code(docs_blob, tfs_blob)
+    docs, tfs = array("I"), array(code)
+    docs.frombytes(docs_blob)
     tfs.frombytes(tfs_blob)
+    if _SWAP:
+        docs.byteswap()
+        tfs.byteswap()
+    return docs, tfs
+
+
+def _joined(rows: list[tuple[bytes, bytes]]) -> tuple[array, array]:  # type: ignore[type-arg]
+    """The blocks of `rows`, in their order, as one pair of arrays: a blob
+    join and one conversion each, not a step per block and posting."""
+    if not rows:
+        return array("I"), array("B")
+    codes = [_tfs_code(docs_blob, tfs_blob) for docs_blob, tfs_blob in rows]
+    docs = array("I")
+    docs.frombytes(b"".join([row[0] for row in rows]))
+    widest = max(codes, key=lambda code: array(code).itemsize)
+    if all(code == widest for code in codes):
+        tfs = array(widest)
+        tfs.frombytes(b"".join([row[1] for row in rows]))
+    else:
+        tfs = array(widest)
+        for (_, tfs_blob), code in zip(rows, codes):
+            block = array(code)
+            block.frombytes(tfs_blob)
+            tfs.extend(block if code == widest else array(widest, block))
     if _SWAP:
         docs.byteswap()
         tfs.byteswap()
@@ -59,12 +113,23 @@ def read_postings(connection: sqlite3.Connection,
                   token: int) -> tuple[array, array]:  # type: ignore[type-arg]
     """Every posting of a word, in ascending document order: documents and
     term frequencies."""
-    docs, tfs = array("I"), array("I")
-    for docs_blob, tfs_blob in connection.execute(_READ, (token,)):
-        block_docs, block_tfs = unpack(docs_blob, tfs_blob)
-        docs.extend(block_docs)
-        tfs.extend(block_tfs if block_tfs.typecode == "I" else array("I", block_tfs))
-    return docs, tfs
+    return _joined(connection.execute(_READ, (token,)).fetchall())
+
+
+def look_up(connection: sqlite3.Connection, token: int,
+            docs: Sequence[int]) -> tuple[array, array]:  # type: ignore[type-arg]
+    """The postings of a word's blocks that can hold the documents `docs`
+    (ascending), in document order: every posting of those documents, and
+    others of the same blocks. Reads the word's block keys, then the blocks."""
+    firsts = [row[0] for row in connection.execute(_FIRSTS, (token,))]
+    if not docs or not firsts:
+        return array("I"), array("B")
+    places = set(map(partial(bisect_right, firsts), docs))
+    places.discard(0)  # documents before the word's first block
+    if len(places) == len(firsts):
+        return read_postings(connection, token)
+    wanted = json.dumps([firsts[place - 1] for place in sorted(places)])
+    return _joined(connection.execute(_SOME, (token, wanted)).fetchall())
 
 
 class TokenStats(NamedTuple):
@@ -80,70 +145,102 @@ class TokenStats(NamedTuple):
                           max(self.max_tf, other.max_tf), min(self.min_length, other.min_length))
 
 
+def _new_array() -> array:  # type: ignore[type-arg]
+    return array("I")
+
+
 class PostingWriter:
     """Gathers the postings of new documents, numbered from `first_doc` on
     (above every document stored before), by word, and writes them in blocks
     of BLOCK: a word's postings wait in memory until a block is full, and all
     that waits is written as shorter blocks once `limit` postings wait, so
-    that memory holds at most about `limit` postings whatever the corpus.
+    that memory holds at most about `limit` postings (8 bytes each) and a
+    length (4 bytes) per document, whatever the corpus.
 
-    Blocks fill up between batches (`end_batch`), not posting by posting:
-    the per-posting work is two list appends, the cost that dominates
-    indexing after the cut."""
+    Blocks fill up between batches (`end_batch`), not posting by posting."""
 
     def __init__(self, connection: sqlite3.Connection, first_doc: int,
                  limit: int = 2_000_000) -> None:
         self._connection = connection
         self._limit = limit
         self._first_doc = first_doc
-        self._lengths = array("I")  # of the documents from first_doc on
-        self._waiting: dict[int, tuple[list[int], list[int]]] = {}  # token -> (docs, tfs)
+        self.lengths = array("I")  # of the documents from first_doc on (0: none)
+        self._docs: defaultdict[int, array] = defaultdict(_new_array)  # type: ignore[type-arg]
+        self._tfs: defaultdict[int, array] = defaultdict(_new_array)  # type: ignore[type-arg]
         self._touched: set[int] = set()
         self._count_waiting = 0
         self.stats: dict[int, TokenStats] = {}  # what this writer added, by word
         self.count = 0
 
-    def add(self, doc: int, length: int, tokens: Sequence[int], tfs: Iterable[int]) -> None:
-        """The postings of document `doc` (above every document added before)
-        of `length` words."""
-        gap = doc - self._first_doc - len(self._lengths)
-        if gap < 0:
-            raise ValueError(f"document {doc} out of turn")
-        if gap:
-            self._lengths.frombytes(bytes(4 * gap))
-        self._lengths.append(length)
-        waiting, get = self._waiting, self._waiting.get
-        for token, tf in zip(tokens, tfs):
-            lists = get(token)
-            if lists is None:
-                lists = waiting[token] = ([], [])
-            lists[0].append(doc)
-            lists[1].append(tf)
+    def _note_lengths(self, docs: Sequence[int], lengths: Sequence[int]) -> None:
+        if not docs:
+            return
+        start = docs[0] - self._first_doc
+        if start < len(self.lengths):
+            raise ValueError(f"document {docs[0]} out of turn")
+        if docs[-1] - docs[0] == len(docs) - 1:  # consecutive: one extension
+            self.lengths.frombytes(bytes(4 * (start - len(self.lengths))))
+            self.lengths.extend(lengths)
+            return
+        for doc, length in zip(docs, lengths):
+            gap = doc - self._first_doc - len(self.lengths)
+            if gap < 0:
+                raise ValueError(f"document {doc} out of turn")
+            self.lengths.frombytes(bytes(4 * gap))
+            self.lengths.append(length)
+
+    def _wait(self, tokens: list[int], docs: Iterable[int], tfs: Iterable[int]) -> None:
+        _consume(map(_append, map(self._docs.__getitem__, tokens), docs))
+        _consume(map(_append, map(self._tfs.__getitem__, tokens), tfs))
         self._touched.update(tokens)
         self._count_waiting += len(tokens)
+
+    def add(self, doc: int, length: int, tokens: Sequence[int], tfs: Iterable[int]) -> None:
+        """The postings of document `doc` (above every document added before)
+        of `length` words: its distinct words and their term frequencies."""
+        self._note_lengths([doc], [length])
+        self._wait(list(tokens), repeat(doc), tfs)
+
+    def add_documents(self, docs: Sequence[int], tokens: Iterable[int],
+                      lengths: Sequence[int]) -> None:
+        """The postings of the documents `docs` (ascending, above every
+        document added before) of `lengths` words each, whose words are
+        `tokens`, every occurrence in order, document after document."""
+        if len(docs) != len(lengths):
+            raise ValueError("a length for every document")
+        self._note_lengths(docs, lengths)
+        if docs and docs[-1] > _LOW:
+            raise ValueError(f"document number {docs[-1]} beyond 32 bits")
+        owners = chain.from_iterable(map(repeat, docs, lengths))
+        # Counting (word, document) pairs gives the term frequencies; a
+        # dict keeps the first occurrence's order, documents ascending.
+        counts = Counter(map(or_, map(lshift, tokens, repeat(_SHIFT)), owners))
+        keys = counts.keys()
+        self._wait(list(map(rshift, keys, repeat(_SHIFT))), map(and_, keys, repeat(_LOW)),
+                   counts.values())
 
     def end_batch(self) -> None:
         """Writes the full blocks, and everything when too much waits."""
         if self._count_waiting >= self._limit:
             self.flush()
             return
-        waiting = self._waiting
-        for token in self._touched:
-            docs, tfs = waiting[token]
+        for token in sorted(self._touched):
+            docs = self._docs[token]
             if len(docs) >= BLOCK:
+                tfs = self._tfs[token]
                 full = len(docs) - len(docs) % BLOCK
                 for start in range(0, full, BLOCK):
                     self._write(token, docs[start:start + BLOCK], tfs[start:start + BLOCK])
                 del docs[:full], tfs[:full]
                 if not docs:
-                    del waiting[token]
+                    del self._docs[token], self._tfs[token]
         self._touched.clear()
 
-    def _write(self, token: int, docs: list[int], tfs: list[int]) -> None:
-        self._connection.execute(_WRITE, (token, docs[0], *pack(array("I", docs), array("I", tfs))))
-        lengths, base = self._lengths.__getitem__, self._first_doc
+    def _write(self, token: int, docs: array, tfs: array) -> None:  # type: ignore[type-arg]
+        self._connection.execute(_WRITE, (token, docs[0], *pack(docs, tfs)))
+        lengths = self.lengths.__getitem__
         block = TokenStats(sum(tfs), len(docs), max(tfs),
-                           min(map(lengths, map(base.__rsub__, docs))))
+                           min(map(lengths, map(self._first_doc.__rsub__, docs))))
         old = self.stats.get(token)
         self.stats[token] = block if old is None else old.joined(block)
         self._count_waiting -= len(docs)
@@ -151,10 +248,12 @@ class PostingWriter:
 
     def flush(self) -> None:
         """Writes every posting that waits."""
-        for token in sorted(self._waiting):
-            docs, tfs = self._waiting[token]
-            self._write(token, docs, tfs)
-        self._waiting.clear()
+        for token in sorted(self._docs):
+            docs, tfs = self._docs[token], self._tfs[token]
+            for start in range(0, len(docs), BLOCK):
+                self._write(token, docs[start:start + BLOCK], tfs[start:start + BLOCK])
+        self._docs.clear()
+        self._tfs.clear()
         self._touched.clear()
 
 
