@@ -29,10 +29,10 @@ BATCH = 4096  # as pyvornlex_search's writer
 TOKENIZE = "unicode61 remove_diacritics 0 categories 'L* M* N* P* S* Co Cf Cn Cs'"
 SCHEMA = f"""
 CREATE TABLE document(id INTEGER PRIMARY KEY, text TEXT NOT NULL);
-CREATE VIRTUAL TABLE words USING fts5(words, content='', detail=full, tokenize="{TOKENIZE}");
+CREATE VIRTUAL TABLE fts USING fts5(words, content='', detail=full, tokenize="{TOKENIZE}");
 """
-QUERY = ("SELECT document.id, document.text, found.score FROM (SELECT rowid, bm25(words) AS score "
-         "FROM words WHERE words MATCH ? ORDER BY score LIMIT ?) AS found "
+QUERY = ("SELECT document.id, document.text, found.score FROM (SELECT rowid, bm25(fts) AS score "
+         "FROM fts WHERE fts MATCH ? ORDER BY score LIMIT ?) AS found "
          "JOIN document ON document.id = found.rowid ORDER BY found.score")
 
 
@@ -59,7 +59,7 @@ def build(corpus: str, database: str, threads: int | None) -> int:
         numbers = range(next_doc, next_doc + len(kept))
         connection.executemany("INSERT INTO document(id, text) VALUES (?, ?)",
                                zip(numbers, (text for text, _ in kept)))
-        connection.executemany("INSERT INTO words(rowid, words) VALUES (?, ?)",
+        connection.executemany("INSERT INTO fts(rowid, words) VALUES (?, ?)",
                                zip(numbers, (" ".join(cut) for _, cut in kept)))
         next_doc += len(kept)
 

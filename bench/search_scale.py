@@ -113,7 +113,7 @@ def fts5_counts(database: str) -> tuple[int, int]:
     """Distinct terms and postings of the FTS5 index."""
     connection = sqlite3.connect(database)
     try:
-        connection.execute("CREATE VIRTUAL TABLE temp.vocabulary USING fts5vocab(main, words, row)")
+        connection.execute("CREATE VIRTUAL TABLE temp.vocabulary USING fts5vocab(main, fts, row)")
         return connection.execute("SELECT count(*), sum(doc) FROM temp.vocabulary").fetchone()
     finally:
         connection.close()
@@ -172,7 +172,9 @@ def run(arguments) -> int:  # type: ignore[no-untyped-def]
     ours_db, theirs_db = os.path.join(folder, "ours.db"), os.path.join(folder, "fts5.db")
     sides = {"ours": (ours_command, ours_db), "theirs": (theirs_command, theirs_db)}
     samples: dict[str, list[tuple[float, int]]] = {"ours": [], "theirs": []}
-    for number in range(arguments.rounds):
+    rounds = 0 if arguments.reuse and os.path.exists(ours_db) and os.path.exists(theirs_db) \
+        else arguments.rounds
+    for number in range(rounds):
         order = ["ours", "theirs"] if number % 2 == 0 else ["theirs", "ours"]
         if arguments.ours_only:
             order = ["ours"]
@@ -190,6 +192,8 @@ def run(arguments) -> int:  # type: ignore[no-untyped-def]
     print(f"\n{documents:,} documents, {postings:,} postings, {stats['words']:,} words "
           f"(pyvornlex_search)")
     table = [("documents", f"{documents:,}", "")]
+    if not rounds:  # the databases of an earlier run (--reuse): no indexing figures
+        samples = {side: [(float("nan"), 0)] for side in samples}
     walls = {side: [wall for wall, _ in pairs] for side, pairs in samples.items() if pairs}
     peaks = {side: max(peak for _, peak in pairs) for side, pairs in samples.items() if pairs}
     table.append(("index wall s (median; range)",

@@ -101,6 +101,8 @@ def main() -> int:
     parser.add_argument("--seed", type=int, default=1, help="of the synthetic corpus")
     parser.add_argument("--threads", type=int, default=2, help="cutting threads of both sides")
     parser.add_argument("--keep", action="store_true", help="keep the --docs databases")
+    parser.add_argument("--reuse", action="store_true",
+                        help="query the databases that a --keep run left, without indexing")
     parser.add_argument("--ours-only", action="store_true",
                         help="index with pyvornlex_search alone (memory and time at scale)")
     arguments = parser.parse_args()

@@ -1,8 +1,12 @@
 """Posting blocks: the postings of one word for a run of documents, kept as
-two packed arrays in one row: document numbers (unsigned 32-bit) and the
-word's term frequency in each (unsigned, 8, 16 or 32 bits: the narrowest
-that holds the block's largest, told apart by the blob's length), both
-little-endian and in ascending document order.
+two arrays in one row: document numbers (unsigned 32-bit) and the word's
+term frequency in each (unsigned, 8, 16 or 32 bits: the narrowest that
+holds the block's largest), in ascending document order, little-endian.
+Each blob is a tag byte and the bytes, deflated (zlib) when that
+makes them shorter; document numbers are stored byte plane by byte plane
+(`pack`), so that the repeated high bytes of ascending numbers deflate to
+almost nothing. A block's count is its documents' bytes over four, and the
+frequencies' width their bytes over the count.
 
 A row per block instead of a row per posting: SQLite spends about a
 microsecond and a B-tree search on every row it inserts; a block goes in
@@ -15,13 +19,14 @@ documents it is asked for).
 
 Writing and reading keep the interpreter's work per block, not per
 posting: documents are counted, grouped by word and decoded by C-level
-calls (Counter, map over bound methods, array conversions)."""
+calls (Counter, map over bound methods, slices, array conversions)."""
 
 from __future__ import annotations
 
 import json
 import sqlite3
 import sys
+import zlib
 from array import array
 from bisect import bisect_right
 from collections import Counter, defaultdict, deque
@@ -40,6 +45,7 @@ _SOME = ("SELECT docs, tfs FROM posting WHERE token = ? AND first_doc IN "
          "(SELECT value FROM json_each(?)) ORDER BY first_doc")
 _WRITE = "INSERT INTO posting(token, first_doc, docs, tfs) VALUES (?, ?, ?, ?)"
 _WIDTHS = {1: "B", 2: "H", 4: "I"}
+_DEFLATE_FROM = 64  # bytes
 # A document and a word in one int, for counting a batch's words at C speed.
 _SHIFT = 32
 _LOW = (1 << _SHIFT) - 1
@@ -55,30 +61,58 @@ def _narrowest(widest: int) -> str:
     return "B" if widest < 1 << 8 else "H" if widest < 1 << 16 else "I"
 
 
-def pack(docs: array, tfs: array) -> tuple[bytes, bytes]:  # type: ignore[type-arg]
-    """The two blobs of a block."""
-    docs = docs if isinstance(docs, array) and docs.typecode == "I" else array("I", docs)
-    tfs = array(_narrowest(max(tfs)), tfs)
+def _squeezed(data: bytes) -> bytes:
+    """A tag byte and the data, deflated when that makes it shorter (short
+    data is not tried: deflate's own header would eat what it saves)."""
+    deflated = zlib.compress(data, 1) if len(data) >= _DEFLATE_FROM else data
+    return b"\1" + deflated if len(deflated) < len(data) else b"\0" + data
+
+
+def _unsqueezed(blob: bytes) -> bytes:
+    if blob[:1] == b"\0":
+        return blob[1:]
+    if blob[:1] == b"\1":
+        try:
+            return zlib.decompress(blob[1:])
+        except zlib.error:
+            pass
+    raise ValueError("a posting block that does not decode: the file is damaged")
+
+
+def pack(docs: Sequence[int], tfs: Sequence[int]) -> tuple[bytes, bytes]:
+    """The two blobs of a block. Document numbers are stored byte plane by
+    byte plane (every number's lowest byte, then every second byte, ...):
+    the high planes of ascending numbers repeat, which deflate all but
+    removes, without a step per posting to take differences."""
+    numbers = array("I", docs)
     if _SWAP:
-        docs = array("I", docs)
-        docs.byteswap()
-        tfs.byteswap()
-    return docs.tobytes(), tfs.tobytes()
+        numbers.byteswap()
+    raw = numbers.tobytes()
+    planes = b"".join([raw[0::4], raw[1::4], raw[2::4], raw[3::4]])
+    frequencies = array(_narrowest(max(tfs)), tfs)
+    if _SWAP:
+        frequencies.byteswap()
+    return _squeezed(planes), _squeezed(frequencies.tobytes())
 
 
-def _tfs_code(docs_blob: bytes, tfs_blob: bytes) -> str:
-    code = _WIDTHS.get(4 * len(tfs_blob) // len(docs_blob)) if docs_blob else None
-    if (code is None or len(docs_blob) % 4
-            or len(tfs_blob) * 4 != len(docs_blob) * array(code).itemsize):
+def _decoded(docs_blob: bytes, tfs_blob: bytes) -> tuple[bytes, bytes, str]:
+    """The documents' little-endian bytes, the frequencies' and their type code."""
+    planes, frequencies = _unsqueezed(docs_blob), _unsqueezed(tfs_blob)
+    count = len(planes) // 4
+    code = _WIDTHS.get(len(frequencies) // count) if count else None
+    if code is None or len(planes) % 4 or len(frequencies) != count * array(code).itemsize:
         raise ValueError("a posting block whose arrays differ in length: the file is damaged")
-    return code
+    raw = bytearray(len(planes))
+    for plane in range(4):
+        raw[plane::4] = planes[plane * count:(plane + 1) * count]
+    return raw, frequencies, code
 
 
 def unpack(docs_blob: bytes, tfs_blob: bytes) -> tuple[array, array]:  # type: ignore[type-arg]
-    code = _tfs_code(docs_blob, tfs_blob)
+    raw, frequencies, code = _decoded(docs_blob, tfs_blob)
     docs, tfs = array("I"), array(code)
-    docs.frombytes(docs_blob)
-    tfs.frombytes(tfs_blob)
+    docs.frombytes(raw)
+    tfs.frombytes(frequencies)
     if _SWAP:
         docs.byteswap()
         tfs.byteswap()
@@ -86,26 +120,28 @@ def unpack(docs_blob: bytes, tfs_blob: bytes) -> tuple[array, array]:  # type: i
 
 
 def _joined(rows: list[tuple[bytes, bytes]]) -> tuple[array, array]:  # type: ignore[type-arg]
-    """The blocks of `rows`, in their order, as one pair of arrays: a blob
-    join and one conversion each, not a step per block and posting."""
+    """The blocks of `rows`, in their order, as one pair of arrays: one
+    conversion each for the whole list, not a step per posting."""
     if not rows:
         return array("I"), array("B")
-    codes = [_tfs_code(docs_blob, tfs_blob) for docs_blob, tfs_blob in rows]
+    blocks = [_decoded(docs_blob, tfs_blob) for docs_blob, tfs_blob in rows]
     docs = array("I")
-    docs.frombytes(b"".join([row[0] for row in rows]))
-    widest = max(codes, key=lambda code: array(code).itemsize)
-    if all(code == widest for code in codes):
-        tfs = array(widest)
-        tfs.frombytes(b"".join([row[1] for row in rows]))
-    else:
-        tfs = array(widest)
-        for (_, tfs_blob), code in zip(rows, codes):
-            block = array(code)
-            block.frombytes(tfs_blob)
-            tfs.extend(block if code == widest else array(widest, block))
+    docs.frombytes(b"".join([block[0] for block in blocks]))
+    widest = max((block[2] for block in blocks), key=lambda code: array(code).itemsize)
+    tfs = array(widest)
     if _SWAP:
         docs.byteswap()
-        tfs.byteswap()
+    if all(block[2] == widest for block in blocks):
+        tfs.frombytes(b"".join([block[1] for block in blocks]))
+        if _SWAP:
+            tfs.byteswap()
+        return docs, tfs
+    for _, frequencies, code in blocks:
+        block_tfs = array(code)
+        block_tfs.frombytes(frequencies)
+        if _SWAP:
+            block_tfs.byteswap()
+        tfs.extend(block_tfs if code == widest else array(widest, block_tfs))
     return docs, tfs
 
 
