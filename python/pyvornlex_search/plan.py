@@ -18,7 +18,14 @@ way, which can still reach the top k. A document that holds none of the
 essential terms scores at most what the others can add up to; once that bound
 is below the k-th exact score found, no unread document can enter the top k.
 Bounds are compared with a margin far wider than any rounding of the sums, so
-pruning never drops a document that rounding could have lifted."""
+pruning never drops a document that rounding could have lifted.
+
+An essential list is read whole, its blocks joined and decoded in a few
+C-level conversions; a look-up reads the keys of the word's blocks and then
+only the blocks that can hold the candidates (postings.look_up), or the
+whole list when the candidates would touch most of its blocks. Partial
+scores are kept in dicts updated by map over bound methods, so that the
+interpreter's work is per list and per step, not per posting."""
 
 from __future__ import annotations
 
@@ -148,6 +155,9 @@ class _Postings:
 
 def _add_in(partial: dict[int, float], docs: Sequence[int], values: Iterable[float]) -> None:
     """partial[doc] += value (a new doc from 0.0), at C speed."""
+    if not partial:
+        partial.update(zip(docs, values))
+        return
     partial.update(zip(docs, map(add, map(partial.get, docs, repeat(0.0)), values)))
 
 

@@ -26,7 +26,9 @@ from .store import write_lengths
 __all__ = ["Skipped", "DocumentWriter", "remove_documents", "recut_stored", "BATCH"]
 
 BATCH = 4096  # documents cut and stored at a time
-POSTINGS_WAITING = 2_000_000  # postings held before they are written as shorter blocks
+# Postings held (8 bytes each: 128 MB) before all are written as shorter blocks: the
+# fewer such flushes, the fewer short blocks a rare word ends up with.
+POSTINGS_WAITING = 16_000_000
 
 Progress = Callable[[int, int], None]  # (documents, bytes) done since the last call
 
