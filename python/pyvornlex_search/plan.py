@@ -41,6 +41,8 @@ from .weights import Weigher
 
 __all__ = ["Term", "Order", "top_k", "brute_force"]
 
+_PROBE = 4  # documents probed for a first k-th score, per result asked for
+
 
 class Term(NamedTuple):
     """A query word that the index holds."""
@@ -196,6 +198,34 @@ def _bound(terms: Sequence[Term]) -> float:
     return max((term.high for term in terms), default=float("-inf"))
 
 
+def _first_essential(connection: sqlite3.Connection, known: Sequence[_Postings],
+                     weights: Sequence[float], by_bound: Sequence[int],
+                     suffix_bound: Sequence[float], k: int, margin: float) -> int:
+    """How many terms to read in full at first: the fewest whose rest cannot
+    reach a k-th score found by probing. The probe scores exactly the
+    documents with the largest contributions of the first term, looking
+    them up in the others (a few blocks each): real documents, so their
+    k-th score is a floor under the final one. Without a probe the plan
+    would look up every document of the first list in every other list
+    before learning that more lists must be read in full."""
+    if len(known) == 1:
+        return 1
+    first = known[by_bound[0]]
+    first.read_all(connection)
+    docs, values = first.contributions(weights[by_bound[0]])
+    contributions = dict(zip(docs, values))
+    if len(contributions) < k:
+        return 1
+    probe = heapq.nlargest(_PROBE * k, contributions, key=contributions.__getitem__)
+    for i in by_bound[1:]:
+        known[i].look_up(connection, probe)
+    floor = heapq.nlargest(k, _exact_scores(probe, weights, known).values())[-1]
+    essential = 1
+    while essential < len(known) and not suffix_bound[essential] + margin < floor:
+        essential += 1
+    return essential
+
+
 def top_k(connection: sqlite3.Connection, terms: Sequence[Term], k: int, weigher: Weigher,
           order: Order | None = None) -> Ranked:
     """The brute-force ranking's first k entries, reading as little as it can."""
@@ -209,7 +239,7 @@ def top_k(connection: sqlite3.Connection, terms: Sequence[Term], k: int, weigher
     by_bound = sorted(range(count), key=lambda i: (-terms[i].high, terms[i].postings, i))
     suffix_bound = [_bound([terms[i] for i in by_bound[start:]]) for start in range(count + 1)]
 
-    essential = 1
+    essential = _first_essential(connection, known, weights, by_bound, suffix_bound, k, margin)
     while True:
         partial: dict[int, float] = {}
         for i in by_bound[:essential]:
