@@ -29,14 +29,17 @@ import math
 import os
 import re
 import tempfile
-from typing import TYPE_CHECKING, Dict, Iterable, Iterator, NamedTuple, Optional, Tuple
+from bisect import bisect_left
+from typing import (TYPE_CHECKING, Dict, Iterable, Iterator, Mapping, NamedTuple, Optional,
+                    Tuple)
 
 if TYPE_CHECKING:
     from pyvornlex import BM25
 
 __all__ = ["INT32_MAX", "LayoutError", "ModelReader", "ModelStatistics", "average_field",
            "header", "key_of_token", "member_line", "model_bytes", "model_text", "read_model",
-           "read_scalars", "rebuilt_total", "token_of_key", "trailer", "TABLE_END"]
+           "read_scalars", "rebuilt_total", "token_of_key", "trailer", "updated_model_text",
+           "TABLE_END"]
 
 INT32_MAX = 2**31 - 1
 _INT32_MIN = -(2**31)
@@ -241,6 +244,38 @@ def model_text(b_text: bytes, k1_text: bytes, doc_count: int, length_total: int,
     table = b",\n".join(member_line(key, count) for key, count in members)
     return (header(b_text, doc_count, average_field(length_total, doc_count)) + table
             + trailer(k1_text))
+
+
+def _member_key(line: bytes) -> bytes:
+    return line[5:line.rindex(b'" : ')]
+
+
+def updated_model_text(content: bytes, doc_count: int, length_total: int,
+                       changes: Mapping[bytes, int]) -> bytes:
+    """The file of a model that differs from ``content`` (dump's layout) in
+    its document count, its length total and the counts of the tokens in
+    ``changes`` (unescaped; a count of 0 removes the token). The members
+    that did not change are copied as they stand, found by bisection, so
+    the cost is a copy of the text and a search per change, not a reading
+    of every member."""
+    reader = ModelReader(iter(io.BytesIO(content)), 0)  # checks the header
+    start = content.index(_TABLE_START) + len(_TABLE_START)
+    end = content.rindex(TABLE_END)
+    k1 = _K1.fullmatch(content[end + len(TABLE_END):-1])
+    if k1 is None or not content.endswith(b"}"):
+        raise LayoutError("the _k1 line", 0)
+    lines = content[start:end].split(b",\n") if end > start else []
+    kept: list[bytes] = []
+    done = 0
+    for key, count in sorted((key_of_token(token), count) for token, count in changes.items()):
+        at = bisect_left(lines, key, done, key=_member_key)
+        kept.extend(lines[done:at])
+        done = at + 1 if at < len(lines) and _member_key(lines[at]) == key else at
+        if count > 0:
+            kept.append(member_line(key, count))
+    kept.extend(lines[done:])
+    return (header(reader.b_text, doc_count, average_field(length_total, doc_count))
+            + b",\n".join(kept) + trailer(k1.group(1)))
 
 
 def model_bytes(model: "BM25") -> bytes:

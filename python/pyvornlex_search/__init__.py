@@ -23,25 +23,27 @@ from typing import TYPE_CHECKING, Any
 if TYPE_CHECKING:
     from .analysis import Analysis, Analyzer
     from .changes import delete_documents, sync
-    from .errors import (CorpusError, DatabaseError, EmptyQueryError, SearchToolError,
-                         WriterBusyError)
+    from .errors import (AnalysisChangedError, CorpusError, DatabaseError, EmptyQueryError,
+                         SearchToolError, WriterBusyError)
     from .indexing import add_documents, build_index, reencode
     from .layout import LAYOUT_VERSION
     from .report import IndexReport
     from .search import Hit, SearchIndex
+    from .store import CountLimitError
     from .transaction import CommittedButInterrupted
 
 _HOMES = {"Analysis": "analysis", "Analyzer": "analysis", "delete_documents": "changes",
-          "sync": "changes", "CorpusError": "errors", "DatabaseError": "errors",
+          "sync": "changes", "AnalysisChangedError": "errors", "CorpusError": "errors", "DatabaseError": "errors",
           "EmptyQueryError": "errors", "SearchToolError": "errors", "WriterBusyError": "errors",
           "add_documents": "indexing", "build_index": "indexing", "reencode": "indexing",
           "LAYOUT_VERSION": "layout", "IndexReport": "report", "Hit": "search",
-          "SearchIndex": "search", "CommittedButInterrupted": "transaction"}
+          "SearchIndex": "search", "CountLimitError": "store",
+          "CommittedButInterrupted": "transaction"}
 
 __all__ = ["build_index", "add_documents", "sync", "delete_documents", "reencode",
            "IndexReport", "SearchIndex", "Hit", "Analysis", "Analyzer", "SearchToolError",
            "CorpusError", "DatabaseError", "WriterBusyError", "EmptyQueryError",
-           "CommittedButInterrupted", "LAYOUT_VERSION"]
+           "AnalysisChangedError", "CountLimitError", "CommittedButInterrupted", "LAYOUT_VERSION"]
 
 
 def __getattr__(name: str) -> Any:

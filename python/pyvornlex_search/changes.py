@@ -102,14 +102,15 @@ def sync(corpus: str, database: str, *, analyzer: Analyzer | None = None,
         if not (new or replaced):
             return removal_report(database, connection, 0, started,
                                   FileCounts(unchanged_files=unchanged))
+        changed_words: set[str] = set()
         removed = remove_documents(connection, checked, _documents_of(connection, replaced),
-                                   progress)
+                                   progress, changed_words)
         connection.executemany("DELETE FROM source WHERE id = ?",
                                [(held.id,) for held in replaced])
         writer = DocumentWriter(connection, checked, shape, progress)
         writer.add_files(sorted(new + changed))
         writer.finish()
-        derive_model(connection)
+        derive_model(connection, changed_words | writer.changed_words)
         return run_report(database, writer, started, removed,
                           FileCounts(len(new), len(changed), len(gone), unchanged))
 
@@ -162,11 +163,12 @@ def delete_documents(database: str, *, files: Sequence[str] = (),
                 raise CorpusError(f"no record has the id {record!r} (nothing was changed)")
             records.append(row)
         docs = sorted(set(_documents_of(connection, sources)) | {doc for doc, _ in records})
-        removed = remove_documents(connection, checked, docs, progress)
+        changed_words: set[str] = set()
+        removed = remove_documents(connection, checked, docs, progress, changed_words)
         connection.executemany("DELETE FROM source WHERE id = ?", [(s.id,) for s in sources])
         connection.executemany("UPDATE source SET mtime_ns = -1, sha256 = x'' WHERE id = ?",
                                [(source,) for _, source in records])
-        derive_model(connection)
+        derive_model(connection, changed_words)
         return removal_report(database, connection, removed, started)
 
     with collector_paused():

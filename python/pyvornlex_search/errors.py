@@ -1,8 +1,10 @@
 """The errors that the index and search tools raise, one class per kind of
 mistake a user can act on."""
 
+from typing import Iterable
+
 __all__ = ["SearchToolError", "CorpusError", "DatabaseError", "WriterBusyError",
-           "EmptyQueryError"]
+           "EmptyQueryError", "AnalysisChangedError"]
 
 
 class SearchToolError(Exception):
@@ -23,3 +25,14 @@ class WriterBusyError(DatabaseError):
 
 class EmptyQueryError(SearchToolError, ValueError):
     """The query cuts to no word that can be searched."""
+
+
+class AnalysisChangedError(SearchToolError):
+    """A file that a database's analysis reads (a dictionary, the HMM model, a
+    stop-word list) is missing, unreadable, or not what the database was cut
+    with. `changes` holds one (role, path, state) per file, state being
+    "missing", "unreadable" or "changed"."""
+
+    def __init__(self, message: str, changes: Iterable[tuple[str, str, str]] = ()) -> None:
+        super().__init__(message)
+        self.changes = tuple(changes)

@@ -26,7 +26,7 @@ from .errors import CorpusError
 from .layout import APPLICATION_ID, LAYOUT_VERSION, SCHEMA, meta, set_meta
 from .placement import Scratch, check_target_free, move_into_place
 from .report import IndexReport
-from .settings import stored_analyzer, stored_shape
+from .settings import analyzer_for, stored_analyzer, stored_shape
 from .store import derive_model
 from .transaction import CommittedButInterrupted, interrupts_held, write_transaction
 from .upgrade import upgrade_if_needed
@@ -115,8 +115,7 @@ def build_index(corpus: str, database: str, *, analysis: Analysis | None = None,
     shape = DocumentShape(documents, id_field, text_field, encoding).checked()
     check_target_free(database)
     if analyzer is None:
-        analyzer = Analyzer(analysis if analysis is not None else Analysis(), jieba=jieba,
-                            threads=threads)
+        analyzer = analyzer_for(analysis if analysis is not None else Analysis(), jieba, threads)
     elif analysis is not None and analysis != analyzer.analysis:
         raise ValueError("give the analysis or an analyzer built with it, not two analyses")
     files = corpus_files(corpus, exclude=database_files(database))
@@ -201,7 +200,7 @@ def add_documents(corpus: str, database: str, *, analyzer: Analyzer | None = Non
         writer.finish()
         if writer.documents == 0:
             raise nothing_to_index(corpus, len(files), writer)
-        derive_model(connection)
+        derive_model(connection, writer.changed_words)
         return run_report(database, writer, started)
 
     with collector_paused():

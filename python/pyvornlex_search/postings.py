@@ -28,7 +28,7 @@ import sqlite3
 import sys
 import zlib
 from array import array
-from bisect import bisect_right
+from bisect import bisect_left, bisect_right
 from collections import Counter, defaultdict, deque
 from functools import partial
 from itertools import chain, repeat
@@ -296,25 +296,39 @@ class PostingWriter:
 def delete_postings(connection: sqlite3.Connection, token: int,
                     docs: Sequence[int]) -> tuple[int, int]:
     """Removes the postings of the documents `docs` (ascending) from a word's
-    blocks; returns how many there were and their occurrences."""
-    gone = set(docs)
-    start = connection.execute("SELECT max(first_doc) FROM posting WHERE token = ? AND "
-                               "first_doc <= ?", (token, docs[0])).fetchone()[0]
-    rows = connection.execute(
-        "SELECT first_doc, docs, tfs FROM posting WHERE token = ? AND first_doc BETWEEN ? AND ? "
-        "ORDER BY first_doc", (token, start or 0, docs[-1])).fetchall()
+    blocks; returns how many there were and their occurrences. Only the
+    blocks that hold them are read and rewritten, and each by slices, so a
+    few documents cost a few blocks, not the list."""
     removed = occurrences = 0
+    rows = connection.execute("SELECT first_doc, docs, tfs FROM posting WHERE token = ? AND "
+                              "first_doc <= ? ORDER BY first_doc DESC", (token, docs[-1]))
+    end = len(docs)
     for first_doc, docs_blob, tfs_blob in rows:
-        block_docs, block_tfs = unpack(docs_blob, tfs_blob)
-        kept = [i for i, doc in enumerate(block_docs) if doc not in gone]
-        if len(kept) == len(block_docs):
-            continue
-        removed += len(block_docs) - len(kept)
-        occurrences += sum(block_tfs) - sum(block_tfs[i] for i in kept)
-        connection.execute("DELETE FROM posting WHERE token = ? AND first_doc = ?",
-                           (token, first_doc))
-        if kept:
-            kept_docs = array("I", (block_docs[i] for i in kept))
-            kept_tfs = array("I", (block_tfs[i] for i in kept))
-            connection.execute(_WRITE, (token, kept_docs[0], *pack(kept_docs, kept_tfs)))
+        start = bisect_left(docs, first_doc, 0, end)
+        if start < end:
+            block_docs, block_tfs = unpack(docs_blob, tfs_blob)
+            kept_docs, kept_tfs = array("I"), array(block_tfs.typecode)
+            at = 0
+            for doc in docs[start:end]:
+                found = bisect_left(block_docs, doc, at)
+                if found < len(block_docs) and block_docs[found] == doc:
+                    kept_docs.extend(block_docs[at:found])
+                    kept_tfs.extend(block_tfs[at:found])
+                    occurrences += block_tfs[found]
+                    removed += 1
+                    at = found + 1
+            if at:  # something went
+                kept_docs.extend(block_docs[at:])
+                kept_tfs.extend(block_tfs[at:])
+                if kept_docs:
+                    connection.execute(
+                        "UPDATE posting SET first_doc = ?, docs = ?, tfs = ? WHERE token = ? "
+                        "AND first_doc = ?", (kept_docs[0], *pack(kept_docs, kept_tfs), token,
+                                              first_doc))
+                else:
+                    connection.execute("DELETE FROM posting WHERE token = ? AND first_doc = ?",
+                                       (token, first_doc))
+        end = start
+        if end == 0:
+            break
     return removed, occurrences

@@ -12,7 +12,18 @@ from .analysis import Analysis, Analyzer
 from .corpus import DocumentShape
 from .layout import meta, open_existing
 
-__all__ = ["stored_analysis", "stored_analyzer", "stored_shape"]
+__all__ = ["stored_analysis", "stored_analyzer", "stored_shape", "analyzer_for"]
+
+
+def analyzer_for(analysis: Analysis, jieba: Jieba | None, threads: int | None) -> Analyzer:
+    """An analyzer for `analysis`. A `jieba` (the sharing of earlier versions,
+    a Jieba of the standard dictionaries) is used where the analysis cuts
+    with those alone; an analysis that folds or adds user dictionaries
+    builds the Jieba it needs, so that no caller gets words it did not ask
+    for."""
+    if jieba is not None and (analysis.fold or analysis.user_dictionaries):
+        jieba = None
+    return Analyzer(analysis, jieba=jieba, threads=threads)
 
 
 def stored_shape(connection: sqlite3.Connection) -> DocumentShape:
@@ -34,10 +45,10 @@ def stored_analyzer(database: str, analyzer: Analyzer | None, jieba: Jieba | Non
     with closing(open_existing(database)) as connection:
         analysis, fingerprints = stored_analysis(connection)
     if check:
-        analysis.check(fingerprints, database)
+        analysis.check_fingerprints(fingerprints, database)
     if analyzer is not None:
         if analyzer.analysis != analysis:
             raise ValueError(f"{database}: was built with another analysis than the analyzer's "
                              f"({analysis} vs {analyzer.analysis})")
         return analyzer
-    return Analyzer(analysis, jieba=jieba, threads=threads)
+    return analyzer_for(analysis, jieba, threads)

@@ -10,11 +10,13 @@ Deriving it instead of training lets documents go without un-training."""
 
 from __future__ import annotations
 
+import json
 import sqlite3
 import sys
 from array import array
+from typing import Iterable, Iterator
 
-from _pyvornlex_files.model_file import INT32_MAX, model_text
+from _pyvornlex_files.model_file import INT32_MAX, model_text, updated_model_text
 
 from .errors import SearchToolError
 from .layout import LENGTH_CHUNK, meta, set_meta
@@ -73,21 +75,35 @@ def write_lengths(connection: sqlite3.Connection, first_doc: int,
         doc = stop
 
 
-def derive_model(connection: sqlite3.Connection) -> bytes:
-    """The model file of the stored documents; stored as meta 'model' too."""
+def derive_model(connection: sqlite3.Connection, changed: Iterable[str] | None = None) -> bytes:
+    """The model file of the stored documents; stored as meta 'model' too.
+    With `changed`, the words whose counts may have changed since the stored
+    model file was derived, only their members are written anew."""
     doc_count = connection.execute("SELECT count(*) FROM document").fetchone()[0]
     if doc_count > INT32_MAX:
         raise CountLimitError(f"the database would hold {doc_count} documents, more than "
                               "the 2,147,483,647 that a model file holds")
-    counts: list[tuple[bytes, int]] = []
-    for word, occurrences in connection.execute(
-            "SELECT word, occurrences FROM token WHERE occurrences > 0"):
+    length_total = int(meta(connection, "length_total"))  # type: ignore[call-overload]
+    if changed is None:
+        rows = connection.execute("SELECT word, occurrences FROM token WHERE occurrences > 0")
+        content = model_text(bytes(meta(connection, "b")),  # type: ignore[call-overload]
+                             bytes(meta(connection, "k1")),  # type: ignore[call-overload]
+                             doc_count, length_total, _checked(rows))
+    else:
+        words = sorted(set(changed))
+        counts = dict.fromkeys(words, 0)
+        counts.update(connection.execute(
+            "SELECT word, occurrences FROM token WHERE word IN (SELECT value FROM json_each(?))",
+            (json.dumps(words, ensure_ascii=False),)))
+        content = updated_model_text(bytes(meta(connection, "model")),  # type: ignore[call-overload]
+                                     doc_count, length_total, dict(_checked(counts.items())))
+    set_meta(connection, "model", content)
+    return content
+
+
+def _checked(rows: Iterable[tuple[str, int]]) -> Iterator[tuple[bytes, int]]:
+    for word, occurrences in rows:
         if occurrences > INT32_MAX:
             raise CountLimitError(f"the word {word!r} would occur {occurrences} times, more "
                                   "than the 2,147,483,647 that a model file holds")
-        counts.append((word.encode("utf-8"), occurrences))
-    content = model_text(bytes(meta(connection, "b")), bytes(meta(connection, "k1")),  # type: ignore[call-overload]
-                         doc_count, int(meta(connection, "length_total")),  # type: ignore[call-overload]
-                         counts)
-    set_meta(connection, "model", content)
-    return content
+        yield word.encode("utf-8"), occurrences

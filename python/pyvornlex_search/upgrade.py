@@ -15,9 +15,10 @@ from contextlib import closing
 from _pyvornlex_files.model_file import read_model
 from pyvornlex import Jieba
 
-from .analysis import LEGACY, Analyzer
+from .analysis import Analysis
 from .corpus import DocumentShape
 from .layout import LAYOUT_VERSION, TABLES, layout_version, meta, open_existing, set_meta
+from .settings import analyzer_for
 from .store import derive_model
 from .transaction import write_transaction
 from .writer import recut_stored
@@ -31,7 +32,8 @@ def upgrade_if_needed(database: str, *, jieba: Jieba | None = None,
     with closing(open_existing(database)) as connection:
         if layout_version(connection, database) == LAYOUT_VERSION:
             return False
-    analyzer = Analyzer(LEGACY, jieba=jieba, threads=threads)
+    legacy = Analysis.legacy()
+    analyzer = analyzer_for(legacy, jieba, threads)
 
     def change(connection: sqlite3.Connection) -> bool:
         if layout_version(connection, database) == LAYOUT_VERSION:
@@ -40,7 +42,7 @@ def upgrade_if_needed(database: str, *, jieba: Jieba | None = None,
         statistics = read_model(bytes(meta(connection, "model")))  # type: ignore[call-overload]
         next_doc = connection.execute("SELECT coalesce(max(id), 0) + 1 FROM document").fetchone()[0]
         connection.execute("DELETE FROM meta WHERE key = 'segmenter'")
-        for key, value in (("analysis", LEGACY.to_json()), ("fingerprints", LEGACY.fingerprints()),
+        for key, value in (("analysis", legacy.to_json()), ("fingerprints", legacy.fingerprints()),
                            ("documents", DocumentShape().to_json()),
                            ("b", statistics.b_text), ("k1", statistics.k1_text),
                            ("next_doc", next_doc), ("length_total", 0)):

@@ -10,6 +10,7 @@ the model file is derived from them at the end (store.derive_model)."""
 
 from __future__ import annotations
 
+import json
 import sqlite3
 from collections import deque
 from concurrent.futures import Future, ThreadPoolExecutor
@@ -43,16 +44,34 @@ class Skipped(NamedTuple):
     bad_records: list[tuple[str, int, str]]  # (file, line, why)
 
 
-class _Vocabulary(dict):  # type: ignore[type-arg]
-    """word -> token id; a new word gets the next id."""
+class _Vocabulary(dict[str, int]):
+    """word -> token id, for the words a run meets: a stored word keeps its
+    id (looked up when first met, so that a small change does not read the
+    whole vocabulary), a new word gets the next id."""
 
-    def __init__(self, known: Iterable[tuple[str, int]]) -> None:
-        super().__init__(known)
-        self.next_id = max(self.values(), default=-1) + 1
+    def __init__(self, connection: sqlite3.Connection) -> None:
+        super().__init__()
+        self._connection = connection
+        self.next_id = connection.execute("SELECT coalesce(max(id), -1) + 1 FROM token").fetchone()[0]
+        self._stored = self.next_id > 0
+
+    def look_up(self, words: Iterable[str]) -> None:
+        """Takes the ids of the stored words among `words` in one query."""
+        if self._stored:
+            unknown = [word for word in set(words) if word not in self]
+            self.update(self._connection.execute(
+                "SELECT word, id FROM token WHERE word IN (SELECT value FROM json_each(?))",
+                (json.dumps(unknown, ensure_ascii=False),)))
 
     def __missing__(self, word: str) -> int:
-        token = self[word] = self.next_id
-        self.next_id += 1
+        row = self._connection.execute("SELECT id FROM token WHERE word = ?",
+                                       (word,)).fetchone() if self._stored else None
+        if row is not None:
+            token: int = row[0]
+        else:
+            token = self.next_id
+            self.next_id += 1
+        self[word] = token
         return token
 
 
@@ -79,8 +98,7 @@ class DocumentWriter:
         self.first_doc = (first_doc if first_doc is not None
                           else int(meta(connection, "next_doc")))  # type: ignore[call-overload]
         self._next_doc = self.first_doc
-        self._vocabulary = _Vocabulary(connection.execute("SELECT word, id FROM token"))
-        self._known_tokens = self._vocabulary.next_id
+        self._vocabulary = _Vocabulary(connection)
         self._postings = PostingWriter(connection, self.first_doc, POSTINGS_WAITING)
         self._next_source = connection.execute(
             "SELECT coalesce(max(id), 0) + 1 FROM source").fetchone()[0]
@@ -90,6 +108,7 @@ class DocumentWriter:
         self.blank = self.wordless = 0
         self.binary_files: list[str] = []
         self.bad_records: list[tuple[str, int, str]] = []
+        self.changed_words: set[str] = set()  # words whose counts this run changed
 
     @property
     def postings(self) -> int:
@@ -168,6 +187,7 @@ class DocumentWriter:
             list(map(len, words)))
 
     def _add_batch(self, source_id: int, batch: list[Document], words: list[list[str]]) -> None:
+        self._vocabulary.look_up(chain.from_iterable(words))
         rows = []
         kept = []
         doc = self._next_doc
@@ -238,6 +258,7 @@ class DocumentWriter:
         lengths = self._postings.lengths
         write_lengths(self._connection, self.first_doc, lengths)
         words = {token: word for word, token in self._vocabulary.items()}
+        self.changed_words.update(words[token] for token in self._postings.stats)
         self._connection.executemany(
             "INSERT INTO token(word, id, occurrences, postings, max_tf, min_length) "
             "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT(word) DO UPDATE SET "
@@ -253,10 +274,12 @@ class DocumentWriter:
 
 
 def remove_documents(connection: sqlite3.Connection, analyzer: Analyzer,
-                     docs: Iterable[int], progress: Progress | None = None) -> int:
+                     docs: Iterable[int], progress: Progress | None = None,
+                     changed_words: set[str] | None = None) -> int:
     """Removes the documents `docs` (ascending numbers; any that are not
     stored are passed over) with their postings and their share of the
-    counts; returns how many were removed."""
+    counts; returns how many were removed, and adds the words whose counts
+    changed to `changed_words`."""
     removed = 0
     pending = iter(docs)
     while True:
@@ -275,8 +298,9 @@ def remove_documents(connection: sqlite3.Connection, analyzer: Analyzer,
             length_total += len(document_words)
             for word in set(document_words):
                 by_word.setdefault(word, []).append(doc)
-        for word, word_docs in by_word.items():
-            _remove_postings(connection, word, word_docs)
+        _remove_postings(connection, by_word)
+        if changed_words is not None:
+            changed_words.update(by_word)
         connection.execute("DELETE FROM document WHERE id IN (SELECT value FROM json_each(?))",
                            (_json_list([doc for doc, _ in rows]),))
         total = int(meta(connection, "length_total"))  # type: ignore[call-overload]
@@ -286,22 +310,25 @@ def remove_documents(connection: sqlite3.Connection, analyzer: Analyzer,
             progress(len(rows), 0)
 
 
-def _remove_postings(connection: sqlite3.Connection, word: str, docs: list[int]) -> None:
-    row = connection.execute("SELECT id, postings FROM token WHERE word = ?", (word,)).fetchone()
-    if row is None:
-        raise CorpusError(f"the stored text no longer cuts into the stored words (word "
-                          f"{word!r}): the database is damaged; build it again")
-    token, postings = row
-    count, occurrences = delete_postings(connection, token, docs)
-    if count != len(docs):
-        raise CorpusError(f"the stored text no longer cuts into the stored words (word "
-                          f"{word!r}): the database is damaged; build it again")
-    if count == postings:
-        connection.execute("DELETE FROM token WHERE word = ?", (word,))
-    else:
-        connection.execute("UPDATE token SET postings = postings - ?, "
-                           "occurrences = occurrences - ? WHERE word = ?",
-                           (count, occurrences, word))
+def _remove_postings(connection: sqlite3.Connection, by_word: dict[str, list[int]]) -> None:
+    """Takes the documents `by_word[word]` out of each word's postings and counts."""
+    rows = {word: (token, postings) for word, token, postings in connection.execute(
+        "SELECT word, id, postings FROM token WHERE word IN (SELECT value FROM json_each(?))",
+        (json.dumps(list(by_word), ensure_ascii=False),))}
+    emptied, lowered = [], []
+    for word, docs in by_word.items():
+        token, postings = rows.get(word, (None, 0))
+        count, occurrences = (0, 0) if token is None else delete_postings(connection, token, docs)
+        if count != len(docs):
+            raise CorpusError(f"the stored text no longer cuts into the stored words (word "
+                              f"{word!r}): the database is damaged; build it again")
+        if count == postings:
+            emptied.append((word,))
+        else:
+            lowered.append((count, occurrences, word))
+    connection.executemany("DELETE FROM token WHERE word = ?", emptied)
+    connection.executemany("UPDATE token SET postings = postings - ?, "
+                           "occurrences = occurrences - ? WHERE word = ?", lowered)
 
 
 def _json_list(numbers: Sequence[int]) -> str:

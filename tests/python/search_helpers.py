@@ -22,9 +22,15 @@ def jieba():
     return _JIEBA
 
 
+_ANALYZERS = {}
+
+
 def analyzer(analysis=None):
-    """An analyzer on the shared standard Jieba (no user dictionaries)."""
-    return Analyzer(analysis if analysis is not None else Analysis(), jieba=jieba())
+    """One analyzer per analysis for the whole run (each builds its Jieba)."""
+    analysis = analysis if analysis is not None else Analysis()
+    if analysis not in _ANALYZERS:
+        _ANALYZERS[analysis] = Analyzer(analysis)
+    return _ANALYZERS[analysis]
 
 
 def write_lines(path, lines, encoding="utf-8"):

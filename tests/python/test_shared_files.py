@@ -5,7 +5,7 @@ import random
 import unittest
 
 from _pyvornlex_files.model_file import (LayoutError, key_of_token, model_bytes, model_text,
-                                         read_model, token_of_key)
+                                         read_model, token_of_key, updated_model_text)
 from pyvornlex import BM25
 
 TRICKY = [b"tab\there", b'q"uote', b"back\\slash", b"", b"\x01", b"\x7f", b"x\0y", b"\r\n",
@@ -59,6 +59,22 @@ class ReadAndWrite(unittest.TestCase):
                                      statistics.doc_count, statistics.length_total,
                                      reversed(list(statistics.counts.items())))
                 self.assertEqual(written, model_bytes(model))
+
+    def test_an_updated_text_is_the_text_written_whole(self):
+        rng = random.Random(5)
+        vocabulary = TRICKY + [b"w%d" % number for number in range(40)]
+        for case in range(60):
+            old = {token: rng.randint(1, 9) for token in rng.sample(vocabulary, rng.randint(0, 12))}
+            new = dict(old)
+            for token in rng.sample(vocabulary, rng.randint(0, 10)):
+                new[token] = rng.choice([0, 1, 5])
+            new = {token: count for token, count in new.items() if count}
+            changes = {token: new.get(token, 0) for token in set(old) | set(new)
+                       if old.get(token) != new.get(token) or rng.random() < 0.2}
+            before = model_text(b"0.750000", b"1.200000", 7, 20, old.items())
+            with self.subTest(case=case):
+                self.assertEqual(updated_model_text(before, 9, 31, changes),
+                                 model_text(b"0.750000", b"1.200000", 9, 31, new.items()))
 
     def test_texts_off_the_layout_are_refused(self):
         text = model_bytes(trained([[b"a", b"b"]]))
