@@ -159,6 +159,43 @@ class FastPlanEqualsBruteForce(unittest.TestCase):
                              independent_ranking(connection, terms, k))
 
 
+class ReadsOnlyWhatItNeeds(unittest.TestCase):
+    def test_a_common_word_is_looked_up_in_a_few_blocks_not_read(self):
+        # A rare word of high weight and a word in every document: the top 3
+        # come from the rare word's documents, and the common word is only
+        # looked up for them, a block each.
+        from unittest import mock
+        from pyvornlex_search import plan
+        connection = sqlite3.connect(":memory:")
+        connection.executescript(SCHEMA)
+        rows = [(0, doc, 0.9) for doc in (700, 2100, 4000)]
+        rows += [(1, doc, 0.25 if doc % 3 else 0.5) for doc in range(1, 5001)]
+        write_rows(connection, rows)
+        terms = make_terms_of(connection, {0: 1.0, 1: 0.2})
+        read, looked_up = [], []
+        real_read, real_look_up = plan.read_postings, plan.look_up
+        with mock.patch.object(plan, "read_postings",
+                               lambda c, token: read.append(token) or real_read(c, token)), \
+                mock.patch.object(plan, "look_up", lambda c, token, docs: looked_up.append(
+                    (token, len(docs))) or real_look_up(c, token, docs)):
+            found = top_k(connection, terms, 3, WEIGHER)
+        self.assertEqual(found, independent_ranking(connection, terms, 3))
+        self.assertEqual(read, [0])
+        self.assertEqual({token for token, _ in looked_up}, {1})
+        self.assertLessEqual(sum(len(real_look_up(connection, 1, [doc])[0])
+                                 for doc in (700, 2100, 4000)), 3 * 512)
+
+
+def make_terms_of(connection, query):
+    """Terms of the given tokens with the given query weights."""
+    terms = []
+    for token, weight in sorted(query.items()):
+        _, weights = weights_of(connection, token)
+        ends = sorted((weight * min(weights), weight * max(weights)))
+        terms.append(Term(str(token), token, weight, len(weights), ends[0], ends[1]))
+    return terms
+
+
 class Blocks(unittest.TestCase):
     def test_blocks_come_back_as_they_went_in(self):
         chooser = random.Random(3)
