@@ -31,9 +31,8 @@ from array import array
 from bisect import bisect_left, bisect_right
 from collections import Counter, defaultdict, deque
 from functools import partial
-from itertools import chain, repeat
-from operator import and_, lshift, or_, rshift
-from typing import Iterable, NamedTuple, Sequence
+from itertools import repeat
+from typing import Callable, Hashable, Iterable, NamedTuple, Sequence
 
 __all__ = ["BLOCK", "PostingWriter", "TokenStats", "read_postings", "look_up",
            "delete_postings", "pack", "unpack"]
@@ -46,9 +45,7 @@ _SOME = ("SELECT docs, tfs FROM posting WHERE token = ? AND first_doc IN "
 _WRITE = "INSERT INTO posting(token, first_doc, docs, tfs) VALUES (?, ?, ?, ?)"
 _WIDTHS = {1: "B", 2: "H", 4: "I"}
 _DEFLATE_FROM = 64  # bytes
-# A document and a word in one int, for counting a batch's words at C speed.
-_SHIFT = 32
-_LOW = (1 << _SHIFT) - 1
+_LOW = (1 << 32) - 1  # the largest document number
 
 if array("I").itemsize != 4 or array("H").itemsize != 2:
     raise ImportError("pyvornlex_search needs 2-byte and 4-byte unsigned ints")
@@ -237,23 +234,31 @@ class PostingWriter:
         self._note_lengths([doc], [length])
         self._wait(list(tokens), repeat(doc), tfs)
 
-    def add_documents(self, docs: Sequence[int], tokens: Iterable[int],
-                      lengths: Sequence[int]) -> None:
+    def add_documents(self, docs: Sequence[int], words: Sequence[Sequence[Hashable]],
+                      token_of: Callable[[Hashable], int]) -> None:
         """The postings of the documents `docs` (ascending, above every
-        document added before) of `lengths` words each, whose words are
-        `tokens`, every occurrence in order, document after document."""
-        if len(docs) != len(lengths):
-            raise ValueError("a length for every document")
-        self._note_lengths(docs, lengths)
+        document added before), each given as its words in order (repeats
+        count) and measured by their number; `token_of` gives a word's id.
+
+        Each document's words are counted in a dict of its own (small enough
+        to stay in the processor's cache: counting a whole batch in one dict
+        costs a cache miss a posting), then its postings are appended to
+        their words' arrays by C-level maps."""
+        if len(docs) != len(words):
+            raise ValueError("the words of every document")
+        self._note_lengths(docs, list(map(len, words)))
         if docs and docs[-1] > _LOW:
             raise ValueError(f"document number {docs[-1]} beyond 32 bits")
-        owners = chain.from_iterable(map(repeat, docs, lengths))
-        # Counting (word, document) pairs gives the term frequencies; a
-        # dict keeps the first occurrence's order, documents ascending.
-        counts = Counter(map(or_, map(lshift, tokens, repeat(_SHIFT)), owners))
-        keys = counts.keys()
-        self._wait(list(map(rshift, keys, repeat(_SHIFT))), map(and_, keys, repeat(_LOW)),
-                   counts.values())
+        waiting_docs, waiting_tfs = self._docs.__getitem__, self._tfs.__getitem__
+        touched = self._touched.update
+        count = 0
+        for doc, counts in zip(docs, map(Counter, words)):
+            tokens = list(map(token_of, counts))
+            _consume(map(_append, map(waiting_docs, tokens), repeat(doc)))
+            _consume(map(_append, map(waiting_tfs, tokens), counts.values()))
+            touched(tokens)
+            count += len(tokens)
+        self._count_waiting += count
 
     def end_batch(self) -> None:
         """Writes the full blocks, and everything when too much waits."""

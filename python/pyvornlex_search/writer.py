@@ -182,9 +182,7 @@ class DocumentWriter:
     def _post(self, docs: Sequence[int], words: list[list[str]]) -> None:
         """The postings and lengths of the documents `docs` (ascending, above
         every document posted before), each cut to some words."""
-        self._postings.add_documents(
-            docs, map(self._vocabulary.__getitem__, chain.from_iterable(words)),
-            list(map(len, words)))
+        self._postings.add_documents(docs, words, self._vocabulary.__getitem__)
 
     def _add_batch(self, source_id: int, batch: list[Document], words: list[list[str]]) -> None:
         self._vocabulary.look_up(chain.from_iterable(words))
