@@ -12,10 +12,9 @@ from __future__ import annotations
 
 import json
 import sqlite3
-from array import array
-from collections import Counter, deque
+from collections import deque
 from concurrent.futures import Future, ThreadPoolExecutor
-from itertools import islice
+from itertools import chain, islice
 from typing import Callable, Iterable, Iterator, NamedTuple, Sequence
 
 from .analysis import Analyzer
@@ -28,7 +27,9 @@ from .store import write_lengths
 __all__ = ["Skipped", "DocumentWriter", "remove_documents", "recut_stored", "BATCH"]
 
 BATCH = 4096  # documents cut and stored at a time
-POSTINGS_WAITING = 2_000_000  # postings held before they are written as shorter blocks
+# Postings held (8 bytes each: 128 MB) before all are written as shorter blocks: the
+# fewer such flushes, the fewer short blocks a rare word ends up with.
+POSTINGS_WAITING = 16_000_000
 
 Progress = Callable[[int, int], None]  # (documents, bytes) done since the last call
 
@@ -99,7 +100,6 @@ class DocumentWriter:
         self._next_doc = self.first_doc
         self._vocabulary = _Vocabulary(connection)
         self._postings = PostingWriter(connection, self.first_doc, POSTINGS_WAITING)
-        self._lengths = array("I")
         self._next_source = connection.execute(
             "SELECT coalesce(max(id), 0) + 1 FROM source").fetchone()[0]
         self._paths: dict[int, str] = {}  # of the sources this run adds
@@ -179,27 +179,23 @@ class DocumentWriter:
             self.binary_files.append(path)
         self.bad_records.extend((path, line, why) for line, why in reading.bad_records)
 
-    def _post(self, doc: int, words: list[str]) -> None:
-        """The postings and length of document `doc` (numbers only grow)."""
-        counts = Counter(words)
-        self._postings.add(doc, len(words), list(map(self._vocabulary.__getitem__, counts)),
-                           counts.values())
-        gap = doc - self.first_doc - len(self._lengths)
-        if gap:
-            self._lengths.frombytes(bytes(4 * gap))
-        self._lengths.append(len(words))
+    def _post(self, docs: Sequence[int], words: list[list[str]]) -> None:
+        """The postings and lengths of the documents `docs` (ascending, above
+        every document posted before), each cut to some words."""
+        self._postings.add_documents(docs, words, self._vocabulary.__getitem__)
 
     def _add_batch(self, source_id: int, batch: list[Document], words: list[list[str]]) -> None:
-        self._vocabulary.look_up(word for document_words in words for word in document_words)
+        self._vocabulary.look_up(chain.from_iterable(words))
         rows = []
+        kept = []
         doc = self._next_doc
         for document, document_words in zip(batch, words):
-            if not document_words:
-                self.wordless += 1
-                continue
-            self._post(doc, document_words)
-            rows.append((doc, source_id, document.line, document.record, document.text))
-            doc += 1
+            if document_words:
+                rows.append((doc, source_id, document.line, document.record, document.text))
+                kept.append(document_words)
+                doc += 1
+        self.wordless += len(batch) - len(rows)
+        self._post(range(self._next_doc, doc), kept)
         self._postings.end_batch()
         try:
             self._connection.executemany(
@@ -238,13 +234,15 @@ class DocumentWriter:
         """Posts stored documents again (ascending numbers, from first_doc on),
         cut anew; returns the numbers of those that cut to no word (the caller
         removes them)."""
-        wordless = []
+        wordless, posted, kept = [], [], []
         for doc, words in zip(docs, self._analyzer.cut_many(texts)):
             if words:
-                self._post(doc, words)
-                self.documents += 1
+                posted.append(doc)
+                kept.append(words)
             else:
                 wordless.append(doc)
+        self._post(posted, kept)
+        self.documents += len(posted)
         self._postings.end_batch()
         self.wordless += len(wordless)
         self._next_doc = max(self._next_doc, docs[-1] + 1) if docs else self._next_doc
@@ -255,7 +253,8 @@ class DocumentWriter:
     def finish(self) -> None:
         """Writes what waits: postings, lengths, the words' counts and the totals."""
         self._postings.flush()
-        write_lengths(self._connection, self.first_doc, self._lengths)
+        lengths = self._postings.lengths
+        write_lengths(self._connection, self.first_doc, lengths)
         words = {token: word for word, token in self._vocabulary.items()}
         self.changed_words.update(words[token] for token in self._postings.stats)
         self._connection.executemany(
@@ -267,7 +266,7 @@ class DocumentWriter:
             "min_length = min(min_length, excluded.min_length)",
             [(words[token], token, *stats) for token, stats in self._postings.stats.items()])
         total = int(meta(self._connection, "length_total"))  # type: ignore[call-overload]
-        set_meta(self._connection, "length_total", total + sum(self._lengths))
+        set_meta(self._connection, "length_total", total + sum(lengths))
         stored_next = int(meta(self._connection, "next_doc"))  # type: ignore[call-overload]
         set_meta(self._connection, "next_doc", max(stored_next, self._next_doc))
 

@@ -11,7 +11,7 @@ import unittest
 
 from pyvornlex_search.layout import SCHEMA
 from pyvornlex_search.plan import Term, brute_force, top_k
-from pyvornlex_search.postings import PostingWriter, read_postings
+from pyvornlex_search.postings import PostingWriter, pack, read_postings, unpack
 
 
 class AnyLength:
@@ -157,6 +157,69 @@ class FastPlanEqualsBruteForce(unittest.TestCase):
         for k in (1, 5, 50, 500):
             self.assertEqual(top_k(connection, terms, k, WEIGHER),
                              independent_ranking(connection, terms, k))
+
+
+class ReadsOnlyWhatItNeeds(unittest.TestCase):
+    def test_a_common_word_is_looked_up_in_a_few_blocks_not_read(self):
+        # A rare word of high weight and a word in every document: the top 3
+        # come from the rare word's documents, and the common word is only
+        # looked up for them, a block each.
+        from unittest import mock
+        from pyvornlex_search import plan
+        connection = sqlite3.connect(":memory:")
+        connection.executescript(SCHEMA)
+        rows = [(0, doc, 0.9) for doc in (700, 2100, 4000)]
+        rows += [(1, doc, 0.25 if doc % 3 else 0.5) for doc in range(1, 5001)]
+        write_rows(connection, rows)
+        terms = make_terms_of(connection, {0: 1.0, 1: 0.2})
+        read, looked_up = [], []
+        real_read, real_look_up = plan.read_postings, plan.look_up
+        with mock.patch.object(plan, "read_postings",
+                               lambda c, token: read.append(token) or real_read(c, token)), \
+                mock.patch.object(plan, "look_up", lambda c, token, docs: looked_up.append(
+                    (token, len(docs))) or real_look_up(c, token, docs)):
+            found = top_k(connection, terms, 3, WEIGHER)
+        self.assertEqual(found, independent_ranking(connection, terms, 3))
+        self.assertEqual(read, [0])
+        self.assertEqual({token for token, _ in looked_up}, {1})
+        self.assertLessEqual(sum(len(real_look_up(connection, 1, [doc])[0])
+                                 for doc in (700, 2100, 4000)), 3 * 512)
+
+
+def make_terms_of(connection, query):
+    """Terms of the given tokens with the given query weights."""
+    terms = []
+    for token, weight in sorted(query.items()):
+        _, weights = weights_of(connection, token)
+        ends = sorted((weight * min(weights), weight * max(weights)))
+        terms.append(Term(str(token), token, weight, len(weights), ends[0], ends[1]))
+    return terms
+
+
+class Blocks(unittest.TestCase):
+    def test_blocks_come_back_as_they_went_in(self):
+        chooser = random.Random(3)
+        cases = [([1], [1]), ([2**32 - 1], [2**32 - 1]), ([5, 6, 7], [255, 256, 1]),
+                 (list(range(1, 513)), [1] * 512), ([7, 70000, 2**31], [3, 65536, 2]),
+                 (sorted(chooser.sample(range(1, 2**32), 300)),
+                  [chooser.randint(1, 9) for _ in range(300)])]
+        for docs, tfs in cases:
+            with self.subTest(docs=docs[:3], tfs=tfs[:3]):
+                docs_blob, tfs_blob = pack(docs, tfs)
+                got_docs, got_tfs = unpack(docs_blob, tfs_blob)
+                self.assertEqual((list(got_docs), list(got_tfs)), (docs, tfs))
+                self.assertEqual(got_tfs.itemsize, 1 if max(tfs) < 256 else
+                                 2 if max(tfs) < 65536 else 4)
+        # A common word's numbers: deflated to far less than four bytes each.
+        docs_blob, _ = pack(range(1000, 1512), [1] * 512)
+        self.assertLess(len(docs_blob), 512)
+
+    def test_damaged_blocks_are_refused(self):
+        docs_blob, tfs_blob = pack([1, 2, 3], [1, 1, 1])
+        for bad in ((docs_blob, tfs_blob[:-1]), (b"\2" + docs_blob[1:], tfs_blob),
+                    (docs_blob[:-1] if docs_blob[:1] == b"\0" else b"\0abc", tfs_blob)):
+            with self.subTest(bad=bad), self.assertRaises(ValueError):
+                unpack(*bad)
 
 
 if __name__ == "__main__":

@@ -159,8 +159,11 @@ class IndexedCorpus(unittest.TestCase):
         self.assertLess(vector["杭州"], 1.0)
 
     def test_queries_read_postings_and_words_through_the_keys(self):
+        from pyvornlex_search import postings
         statements = [
             ("SELECT docs, tfs FROM posting WHERE token = ? ORDER BY first_doc", (1,)),
+            (postings._FIRSTS, (1,)),
+            (postings._SOME, (1, "[1, 5]")),
             ("SELECT word, id, postings, max_tf, min_length, occurrences FROM token "
              "WHERE word IN (SELECT value FROM json_each(?))", ('["a"]',)),
         ]
@@ -329,16 +332,25 @@ class Failing(RuntimeError):
     pass
 
 
-def fail_after(calls, exception, target="add"):
-    """Raises `exception` at the `calls`-th call of PostingWriter.<target>."""
+def fail_after(calls, exception, target="add_documents"):
+    """Raises `exception` in PostingWriter.<target>: for add_documents, once
+    more than `calls` documents were given, after it took the batch's
+    postings and before the batch's rows are stored (the middle of a batch);
+    for another method, at its `calls`-th call."""
     from pyvornlex_search.postings import PostingWriter
     original = getattr(PostingWriter, target)
-    made = []
+    given = []
 
     def failing(self, *arguments):
-        if len(made) == calls:
+        if target == "add_documents":
+            result = original(self, *arguments)
+            given.append(len(arguments[0]))
+            if sum(given) > calls:
+                raise exception
+            return result
+        if len(given) == calls:
             raise exception
-        made.append(None)
+        given.append(1)
         return original(self, *arguments)
     return mock.patch.object(PostingWriter, target, failing)
 
@@ -381,6 +393,51 @@ class FailuresMidRun(Scratch):
             self.assertEqual(stored_model(database)[1], stored_model(self.path("b1.db"))[1])
         self.assertEqual(built[0], built[1])
         self.assertEqual(built[0], built[2])
+
+    def test_words_spanning_many_blocks_batches_and_flushes(self):
+        # Blocks of 4 postings, batches of 5 documents and a flush whenever 7
+        # postings wait: common words span dozens of blocks, cut at batch
+        # ends and at flushes, and queries look documents up block by block.
+        from pyvornlex_search import postings
+        lines = corpus_lines(150, seed=14)
+        reference_db = self.build(lines, "default.db")
+        with mock.patch.object(postings, "BLOCK", 4), \
+                mock.patch.object(writer_module, "BATCH", 5), \
+                mock.patch.object(writer_module, "POSTINGS_WAITING", 7):
+            database = self.build(lines, "small.db")
+            more = self.corpus(corpus_lines(40, seed=15), "more.txt")
+            add_documents(more, database, analyzer=analyzer())
+            add_documents(more, reference_db, analyzer=analyzer())
+        self.assertEqual(stored_model(database)[1], stored_model(reference_db)[1])
+        with closing(sqlite3.connect(database)) as connection:
+            blocks = {}
+            for token, docs_blob, tfs_blob in connection.execute(
+                    "SELECT token, docs, tfs FROM posting"):
+                blocks.setdefault(token, []).append(len(postings.unpack(docs_blob, tfs_blob)[0]))
+            self.assertEqual(max(max(sizes) for sizes in blocks.values()), 4)
+            token = max(blocks, key=lambda token: len(blocks[token]))
+            self.assertGreater(len(blocks[token]), 20)
+            docs, tfs = read_postings(connection, token)
+            self.assertEqual(list(docs), sorted(set(docs)))
+            for wanted in ([docs[0]], [docs[-1]], list(docs[5:9]), [docs[3] + 1, docs[-1] + 5],
+                           list(docs[::17]), []):
+                found, found_tfs = postings.look_up(connection, token, wanted)
+                held = dict(zip(found, found_tfs))
+                expected = dict(zip(docs, tfs))
+                self.assertEqual({doc: held.get(doc) for doc in wanted},
+                                 {doc: expected.get(doc) for doc in wanted})
+                self.assertLessEqual(len(found), 4 * len(wanted))
+        with SearchIndex(database, analyzer=analyzer()) as small, \
+                SearchIndex(reference_db, analyzer=analyzer()) as index:
+            for query in queries(40, seed=16):
+                with self.subTest(query=query):
+                    try:
+                        hits = small.search(query, 10)
+                    except EmptyQueryError:
+                        continue
+                    self.assertEqual(hits, small.brute_force(query, 10))
+                    self.assertEqual(places(hits), places(index.search(query, 10)))
+                    self.assertEqual(places(hits), reference(small, database, query, 10))
 
     def test_an_open_index_sees_documents_added_by_another_connection(self):
         database = self.build(["杭州西湖"])
