@@ -32,7 +32,7 @@ from bisect import bisect_left, bisect_right
 from collections import Counter, defaultdict, deque
 from functools import partial
 from itertools import repeat
-from typing import Callable, Hashable, Iterable, NamedTuple, Sequence
+from typing import Callable, Collection, Iterable, NamedTuple, Sequence
 
 __all__ = ["BLOCK", "PostingWriter", "TokenStats", "read_postings", "look_up",
            "delete_postings", "pack", "unpack"]
@@ -50,7 +50,8 @@ _LOW = (1 << 32) - 1  # the largest document number
 if array("I").itemsize != 4 or array("H").itemsize != 2:
     raise ImportError("pyvornlex_search needs 2-byte and 4-byte unsigned ints")
 _SWAP = sys.byteorder != "little"
-_consume = deque(maxlen=0).extend
+_drain: deque[object] = deque(maxlen=0)
+_consume = _drain.extend
 _append = array.append
 
 
@@ -150,9 +151,9 @@ def read_postings(connection: sqlite3.Connection,
 
 
 def look_up(connection: sqlite3.Connection, token: int,
-            docs: Sequence[int]) -> tuple[array, array]:  # type: ignore[type-arg]
+            docs: Collection[int]) -> tuple[array, array]:  # type: ignore[type-arg]
     """The postings of a word's blocks that can hold the documents `docs`
-    (ascending), in document order: every posting of those documents, and
+    (in any order), in document order: every posting of those documents, and
     others of the same blocks. Reads the word's block keys, then the blocks."""
     firsts = [row[0] for row in connection.execute(_FIRSTS, (token,))]
     if not docs or not firsts:
@@ -234,8 +235,8 @@ class PostingWriter:
         self._note_lengths([doc], [length])
         self._wait(list(tokens), repeat(doc), tfs)
 
-    def add_documents(self, docs: Sequence[int], words: Sequence[Sequence[Hashable]],
-                      token_of: Callable[[Hashable], int]) -> None:
+    def add_documents(self, docs: Sequence[int], words: Sequence[Sequence[str]],
+                      token_of: Callable[[str], int]) -> None:
         """The postings of the documents `docs` (ascending, above every
         document added before), each given as its words in order (repeats
         count) and measured by their number; `token_of` gives a word's id.
@@ -252,7 +253,8 @@ class PostingWriter:
         waiting_docs, waiting_tfs = self._docs.__getitem__, self._tfs.__getitem__
         touched = self._touched.update
         count = 0
-        for doc, counts in zip(docs, map(Counter, words)):
+        for doc, document_words in zip(docs, words):
+            counts = Counter(document_words)
             tokens = list(map(token_of, counts))
             _consume(map(_append, map(waiting_docs, tokens), repeat(doc)))
             _consume(map(_append, map(waiting_tfs, tokens), counts.values()))

@@ -1,5 +1,9 @@
-"""Databases of layout 1 (stored weights, no stored analysis) keep working:
-the first run that opens one upgrades it in place, in one transaction.
+"""Databases of older layouts keep working: the first run that opens one
+upgrades it in place, in one transaction.
+
+Layout 2 stored the same rows as layout 3, but each posting block as two
+plain little-endian arrays; the upgrade packs every block again (the
+document numbers by byte plane, deflated) and changes nothing else.
 
 Layout 1 cut text with the standard dictionaries, without folding and with
 no stop words; the upgrade records that analysis, keeps every document, its
@@ -10,14 +14,19 @@ and contents were not recorded, so the first `sync` reads each of them."""
 from __future__ import annotations
 
 import sqlite3
+import sys
+from array import array
 from contextlib import closing
+from functools import partial
 
 from _pyvornlex_files.model_file import read_model
 from pyvornlex import Jieba
 
 from .analysis import Analysis
 from .corpus import DocumentShape
+from .errors import DatabaseError
 from .layout import LAYOUT_VERSION, TABLES, layout_version, meta, open_existing, set_meta
+from .postings import pack
 from .settings import analyzer_for
 from .store import derive_model
 from .transaction import write_transaction
@@ -28,15 +37,18 @@ __all__ = ["upgrade_if_needed"]
 
 def upgrade_if_needed(database: str, *, jieba: Jieba | None = None,
                       threads: int | None = None, wait: float = 30.0) -> bool:
-    """Upgrades a layout-1 database; returns whether it did."""
+    """Upgrades a database of an older layout; returns whether it did."""
     with closing(open_existing(database)) as connection:
-        if layout_version(connection, database) == LAYOUT_VERSION:
-            return False
+        version = layout_version(connection, database)
+    if version == LAYOUT_VERSION:
+        return False
+    if version == 2:
+        return write_transaction(database, wait, partial(_repack_layout_two, database))
     legacy = Analysis.legacy()
     analyzer = analyzer_for(legacy, jieba, threads)
 
     def change(connection: sqlite3.Connection) -> bool:
-        if layout_version(connection, database) == LAYOUT_VERSION:
+        if layout_version(connection, database) != 1:
             return False  # another process upgraded it meanwhile
         _move_tables(connection)
         statistics = read_model(bytes(meta(connection, "model")))  # type: ignore[call-overload]
@@ -75,3 +87,28 @@ def _move_tables(connection: sqlite3.Connection) -> None:
                        "SELECT id, source, line, NULL, text FROM old_document")
     connection.execute("DROP TABLE old_document")
     connection.execute("DROP TABLE old_source")
+
+
+def _repack_layout_two(database: str, connection: sqlite3.Connection) -> bool:
+    if layout_version(connection, database) != 2:
+        return False  # another process upgraded it meanwhile
+    rows = connection.execute("SELECT token, first_doc, docs, tfs FROM posting")
+    widths = {1: "B", 2: "H", 4: "I"}
+    repacked = []
+    for token, first_doc, docs_blob, tfs_blob in rows:
+        docs = array("I")
+        docs.frombytes(docs_blob)
+        code = widths.get(len(tfs_blob) // len(docs)) if docs else None
+        if code is None or len(tfs_blob) != len(docs) * array(code).itemsize:
+            raise DatabaseError(f"{database}: a posting block whose arrays differ in length: "
+                                "the file is damaged")
+        tfs = array(code)
+        tfs.frombytes(tfs_blob)
+        if sys.byteorder != "little":
+            docs.byteswap()
+            tfs.byteswap()
+        repacked.append((*pack(docs, tfs), token, first_doc))
+    connection.executemany("UPDATE posting SET docs = ?, tfs = ? WHERE token = ? AND first_doc = ?",
+                           repacked)
+    connection.execute(f"PRAGMA user_version = {LAYOUT_VERSION}")
+    return True

@@ -16,7 +16,7 @@ from pyvornlex_search import (Analysis, CorpusError, DatabaseError, EmptyQueryEr
                               LAYOUT_VERSION, SearchIndex, add_documents, build_index, reencode)
 from pyvornlex_search import writer as writer_module
 from pyvornlex_search.layout import APPLICATION_ID
-from pyvornlex_search.postings import read_postings
+from pyvornlex_search.postings import read_postings, unpack
 from pyvornlex_search.weights import Weigher
 
 from search_helpers import (Scratch, analyzer, documents, places, reference, stored_model,
@@ -519,6 +519,54 @@ class FirstLayout(Scratch):
         with closing(sqlite3.connect(old)) as connection:
             self.assertEqual(connection.execute("PRAGMA user_version").fetchone()[0],
                              LAYOUT_VERSION)
+
+
+def as_layout_two(path):
+    """Writes the posting blocks of a database back in layout 2's form: two
+    plain little-endian arrays."""
+    with closing(sqlite3.connect(path)) as connection:
+        rows = connection.execute("SELECT token, first_doc, docs, tfs FROM posting").fetchall()
+        for token, first_doc, docs_blob, tfs_blob in rows:
+            docs, tfs = unpack(docs_blob, tfs_blob)
+            connection.execute("UPDATE posting SET docs = ?, tfs = ? "
+                               "WHERE token = ? AND first_doc = ?",
+                               (docs.tobytes(), tfs.tobytes(), token, first_doc))
+        connection.execute("PRAGMA user_version = 2")
+        connection.commit()
+    return len(rows)
+
+
+class SecondLayout(Scratch):
+    def test_a_layout_two_database_is_repacked_and_answers_as_before(self):
+        # Long enough that some words span several blocks and need a wide tf.
+        lines = corpus_lines(1500, seed=31) + ["的 " * 300]
+        corpus = self.corpus(lines)
+        old, fresh = self.path("old.db"), self.path("fresh.db")
+        build_index(corpus, old, analyzer=analyzer(stop_words_kept()))
+        build_index(corpus, fresh, analyzer=analyzer(stop_words_kept()))
+        self.assertGreater(as_layout_two(old), 0)
+        with SearchIndex(old) as upgraded, SearchIndex(fresh) as index:
+            for query in queries(20, seed=32) + ["的"]:
+                with self.subTest(query=query):
+                    self.assertEqual(places(upgraded.search(query, 10)),
+                                     places(index.search(query, 10)))
+        self.assertEqual(table_contents(old), table_contents(fresh))
+
+    def test_a_damaged_layout_two_block_is_refused_and_nothing_changes(self):
+        corpus = self.corpus(corpus_lines(40, seed=33))
+        old = self.path("old.db")
+        build_index(corpus, old, analyzer=analyzer())
+        as_layout_two(old)
+        with closing(sqlite3.connect(old)) as connection:
+            token, first_doc = connection.execute(
+                "SELECT token, first_doc FROM posting LIMIT 1").fetchone()
+            connection.execute("UPDATE posting SET tfs = x'010203' "
+                               "WHERE token = ? AND first_doc = ?", (token, first_doc))
+            connection.commit()
+        before = read_bytes(old)
+        with self.assertRaisesRegex(DatabaseError, "damaged"):
+            SearchIndex(old)
+        self.assertEqual(read_bytes(old), before)
 
 
 if __name__ == "__main__":
