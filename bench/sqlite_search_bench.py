@@ -36,7 +36,9 @@ from itertools import accumulate
 
 from pyvornlex import BM25, Jieba
 from pyvornlex_data import dict_paths
-from pyvornlex_search import SearchIndex, add_documents, build_index, reencode
+from pyvornlex_search import (Analysis, Analyzer, SearchIndex, add_documents, build_index,
+                              reencode)
+from pyvornlex_search.analysis import STANDARD_STOP_WORDS
 from report import machine
 
 import search_scale
@@ -103,6 +105,8 @@ def main() -> int:
     parser.add_argument("--keep", action="store_true", help="keep the --docs databases")
     parser.add_argument("--reuse", action="store_true",
                         help="query the databases that a --keep run left, without indexing")
+    parser.add_argument("--keep-stop-words", action="store_true",
+                        help="index with no stop-word list (what the stop words cost)")
     parser.add_argument("--ours-only", action="store_true",
                         help="index with pyvornlex_search alone (memory and time at scale)")
     arguments = parser.parse_args()
@@ -131,7 +135,9 @@ def main() -> int:
             if os.path.exists(database):
                 os.remove(database)
             wall, cpu = time.perf_counter(), time.process_time()
-            report = build_index(arguments.corpus, database, jieba=jieba)
+            report = build_index(arguments.corpus, database, analyzer=Analyzer(
+                Analysis(stop_words=None if arguments.keep_stop_words else STANDARD_STOP_WORDS),
+                jieba=jieba))
             walls.append(time.perf_counter() - wall)
             cpus.append(time.process_time() - cpu)
         wall, cpu = statistics.median(walls), statistics.median(cpus)
