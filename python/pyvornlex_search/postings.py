@@ -19,7 +19,7 @@ documents it is asked for).
 
 Writing and reading keep the interpreter's work per block, not per
 posting: documents are counted, grouped by word and decoded by C-level
-calls (Counter, map over bound methods, slices, array conversions)."""
+calls (counting, map over bound methods, slices, array conversions)."""
 
 from __future__ import annotations
 
@@ -29,7 +29,8 @@ import sys
 import zlib
 from array import array
 from bisect import bisect_left, bisect_right
-from collections import Counter, defaultdict, deque
+from collections import defaultdict, deque
+from collections import _count_elements  # type: ignore[attr-defined]
 from functools import partial
 from itertools import repeat
 from typing import Callable, Collection, Iterable, NamedTuple, Sequence
@@ -254,7 +255,10 @@ class PostingWriter:
         touched = self._touched.update
         count = 0
         for doc, document_words in zip(docs, words):
-            counts = Counter(document_words)
+            # A plain dict counted by Counter's own C helper: Counter() itself
+            # spends two Python-level calls a document before it counts.
+            counts: dict[str, int] = {}
+            _count_elements(counts, document_words)
             tokens = list(map(token_of, counts))
             _consume(map(_append, map(waiting_docs, tokens), repeat(doc)))
             _consume(map(_append, map(waiting_tfs, tokens), counts.values()))
