@@ -25,14 +25,11 @@ from __future__ import annotations
 
 import argparse
 import os
-import random
 import sqlite3
 import statistics
 import sys
 import tempfile
 import time
-from collections import Counter
-from itertools import accumulate
 
 from pyvornlex import BM25, Jieba
 from pyvornlex_data import dict_paths
@@ -43,7 +40,7 @@ from report import machine
 
 import search_scale
 
-QUERY_WORDS = 6
+QUERY_WORDS = search_scale.QUERY_WORDS
 TOP = 10
 TARGETS = {"documents/s": 20000, "p95 ms": 20.0, "bytes/posting": 30.0}
 
@@ -56,28 +53,13 @@ def load_average() -> str:
     return " ".join(f"{value:.2f}" for value in os.getloadavg())
 
 
-def percentile(values: list[float], fraction: float) -> float:
-    ordered = sorted(values)
-    return ordered[min(len(ordered) - 1, int(fraction * len(ordered)))]
+percentile = search_scale.percentile
 
 
 def draw_queries(documents: list[list[str]], count: int, seed: int) -> dict[str, list[str]]:
-    chooser = random.Random(seed)
-    long_enough = [sorted(set(words)) for words in documents if len(set(words)) >= QUERY_WORDS]
-    by_document = [" ".join(chooser.sample(chooser.choice(long_enough), QUERY_WORDS))
-                   for _ in range(count)]
-    frequency = Counter(word for words in documents for word in words)
-    vocabulary, counts = zip(*sorted(frequency.items()))
-    totals = list(accumulate(counts))
-    by_frequency = []
-    for _ in range(count):
-        words: list[str] = []
-        while len(words) < QUERY_WORDS:
-            word = chooser.choices(vocabulary, cum_weights=totals)[0]
-            if word not in words:
-                words.append(word)
-        by_frequency.append(" ".join(words))
-    return {"document": by_document, "frequency": by_frequency}
+    """search_scale's queries, each as the text a user types."""
+    return {kind: [" ".join(words) for words in drawn]
+            for kind, drawn in search_scale.draw_queries(documents, count, seed).items()}
 
 
 def reference_ranking(index: SearchIndex, model: BM25, inverted: dict[str, dict[int, float]],
