@@ -18,6 +18,7 @@ class TokenTable {
   public:
     using Handle = TokenRecords::Handle;
     using Entry = TokenRecords::Entry;
+    static constexpr std::size_t kReadableText = TokenRecords::kReadableText;
 
     TokenTable() = default;
     TokenTable(const TokenTable& other);
