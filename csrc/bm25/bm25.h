@@ -43,6 +43,8 @@ class BM25 {
     // leaves any earlier file at the path untouched.
     void dump(const std::string& path) const;
     // Sets the statistics from the text (not the path) of a model file.
+    // Token keys may spell characters as "\u" escapes; one that is half a
+    // surrogate pair throws std::runtime_error and changes nothing.
     void load(std::string_view json_text);
 
     StringVector encode_document(const StringTokens& tokens) const;

@@ -12,6 +12,7 @@
 #include "bm25/model_reader.h"
 #include "bm25/model_text.h"
 #include "bm25/token_key.h"
+#include "json/json_parser.h"
 #include "json/json_value.h"
 
 namespace vorn::typing::text {
@@ -50,7 +51,10 @@ void BM25::load(std::string_view json_text) {
     }
     // Model files as dump writes them, and any other text that parse would
     // read without a word, go straight into the table; the rest through the
-    // tree, which gives parse's messages and exceptions.
+    // tree, which gives parse's messages and exceptions. Either way a token
+    // key's "\u" escapes (which other JSON writers use for every character
+    // beyond ASCII, and dump never writes) stand for the characters they
+    // name; a key holding half a surrogate pair refuses the whole file.
     ModelScan scan;
     if (!scan_model_text(json_text, scan)) {
         load_through_tree(json_text);
@@ -63,7 +67,13 @@ void BM25::load(std::string_view json_text) {
 }
 
 void BM25::load_through_tree(std::string_view json_text) {
-    JsonValue root = JsonValue::parse(json_text);
+    JsonValue root;
+    try {
+        root = JsonValue::parse_decoding_keys_of(json_text, kMemberTokens);
+    } catch (const LoneSurrogateError& error) {
+        throw std::runtime_error("load failed: lone surrogate escape " + error.escape() +
+                                 " in a token key; the model is unchanged");
+    }
 
     // The token object is moved out rather than copied: nothing reads it again.
     const JsonValue tokens = std::move(root.member(std::string(kMemberTokens)));

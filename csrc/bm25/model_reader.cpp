@@ -18,11 +18,14 @@ namespace {
 // its members; every value must be an Integer.
 bool count_tokens(StrictReader& reader, std::size_t& members) {
     members = 0;
-    return reader.read_object([&reader, &members] {
+    reader.decode_unicode_in_keys(UnicodeEscapes::decode);
+    const bool read = reader.read_object([&reader, &members] {
         std::int32_t count = 0;
         members += 1;
         return reader.read_integer(count);
     });
+    reader.decode_unicode_in_keys(UnicodeEscapes::keep);
+    return read;
 }
 
 JsonValue* scalar_named(std::string_view key, ModelScan& scan) {
@@ -129,6 +132,7 @@ namespace {
 template <typename Visit>
 bool for_each_token(std::string_view text, const ModelScan& scan, Visit visit) {
     StrictReader reader(text, scan.tokens_at);
+    reader.decode_unicode_in_keys(UnicodeEscapes::decode);
     // The scan read this very text without giving up, so neither can this.
     if (!reader.enter_object()) {
         throw std::logic_error("model text changed between its two readings");

@@ -37,9 +37,78 @@ char unescaped(char letter) {
     }
 }
 
+// The four hex digits after the "u" at `pos` as a number; false, with the
+// first character that is not a hex digit, when there are not four.
+bool read_hex_unit(std::string_view text, std::size_t pos, std::uint32_t& unit, char& culprit) {
+    unit = 0;
+    for (std::size_t offset = 1; offset <= 4; ++offset) {
+        const char digit = char_at(text, pos + offset);
+        if (!is_hex_digit(digit)) {
+            culprit = digit;
+            return false;
+        }
+        const auto value =
+            static_cast<std::uint32_t>(is_digit(digit) ? digit - '0' : (digit | 0x20) - 'a' + 10);
+        unit = (unit << 4U) | value;
+    }
+    return true;
+}
+
+void append_utf8(std::string& out, std::uint32_t code) {
+    if (code < 0x80) {
+        out.push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+}
+
+bool is_high_surrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool is_low_surrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Appends the character of the "\u" escape whose "u" is at `pos` and whose
+// digits make `unit`; a high surrogate takes the escape that follows it as
+// its other half, and `pos` then moves to that escape's "u". A second escape
+// without four hex digits is bad_escape, as it would be on its own.
+StringEnd decode_unit(std::string_view text, std::size_t& pos, std::uint32_t unit, std::string& out,
+                      char& culprit) {
+    if (is_low_surrogate(unit)) {
+        return StringEnd::lone_surrogate;
+    }
+    if (!is_high_surrogate(unit)) {
+        append_utf8(out, unit);
+        return StringEnd::closed;
+    }
+    const std::size_t next = pos + 6;
+    std::uint32_t low = 0;
+    if (char_at(text, pos + 5) != '\\' || char_at(text, next) != 'u') {
+        return StringEnd::lone_surrogate;
+    }
+    if (!read_hex_unit(text, next, low, culprit)) {
+        pos = next;
+        return StringEnd::bad_escape;
+    }
+    if (!is_low_surrogate(low)) {
+        return StringEnd::lone_surrogate;
+    }
+    append_utf8(out, 0x10000 + ((unit - 0xD800) << 10U) + (low - 0xDC00));
+    pos = next;
+    return StringEnd::closed;
+}
+
 }  // namespace
 
-StringEnd read_string(std::string_view text, std::size_t& pos, std::string& out, char& culprit) {
+StringEnd read_string(std::string_view text, std::size_t& pos, std::string& out, char& culprit,
+                      UnicodeEscapes unicode) {
     ++pos;
     while (true) {
         if (pos >= text.size()) {
@@ -61,16 +130,17 @@ StringEnd read_string(std::string_view text, std::size_t& pos, std::string& out,
         }
         const char letter = text[pos];
         if (letter == 'u') {
-            // Kept as written: the escape is not decoded into a code point.
-            for (std::size_t offset = 1; offset <= 4; ++offset) {
-                const char digit = char_at(text, pos + offset);
-                if (!is_hex_digit(digit)) {
-                    culprit = digit;
-                    return StringEnd::bad_escape;
-                }
+            std::uint32_t unit = 0;
+            if (!read_hex_unit(text, pos, unit, culprit)) {
+                return StringEnd::bad_escape;
             }
-            out.push_back('\\');
-            out.append(text.substr(pos, 5));
+            if (unicode == UnicodeEscapes::keep) {
+                out.push_back('\\');
+                out.append(text.substr(pos, 5));
+            } else if (const StringEnd end = decode_unit(text, pos, unit, out, culprit);
+                       end != StringEnd::closed) {
+                return end;
+            }
             pos += 4;
         } else {
             out.push_back(unescaped(letter));

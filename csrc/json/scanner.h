@@ -29,17 +29,25 @@ inline bool is_number_delimiter(char c) {
 }
 
 enum class StringEnd {
-    closed,        // the closing quotation mark was read
-    unterminated,  // the text ended first; the position is at its end
-    bad_escape,    // a "\u" without four hex digits; the position is on the "u"
+    closed,          // the closing quotation mark was read
+    unterminated,    // the text ended first; the position is at its end
+    bad_escape,      // a "\u" without four hex digits; the position is on the "u"
+    lone_surrogate,  // UnicodeEscapes::decode only: a "\u" escape that is half a
+                     // surrogate pair; the position is on its "u"
 };
 
+// What a string's "\u" escapes become: the six characters as written (what
+// parse does), or the character they stand for in UTF-8, an escaped
+// surrogate pair making one character, for readers whose strings are text.
+enum class UnicodeEscapes { keep, decode };
+
 // Reads a string whose opening quotation mark is at `pos`, appending its
-// content to `out` with the escapes resolved ("\u" and its four digits are
-// kept as written, an unknown escape leaves a backslash and drops its
-// letter). On `bad_escape`, `culprit` is the first character that is not a
-// hex digit.
-StringEnd read_string(std::string_view text, std::size_t& pos, std::string& out, char& culprit);
+// content to `out` with the escapes resolved in one pass from left to right
+// (an unknown escape leaves a backslash and drops its letter, so that an
+// escaped backslash before "u" never starts a "\u" escape). On `bad_escape`,
+// `culprit` is the first character that is not a hex digit.
+StringEnd read_string(std::string_view text, std::size_t& pos, std::string& out, char& culprit,
+                      UnicodeEscapes unicode = UnicodeEscapes::keep);
 
 // A number's text as the parser collects it: the mantissa takes minus signs,
 // digits and full stops in any order, the exponent an optional minus and

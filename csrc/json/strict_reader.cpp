@@ -19,7 +19,7 @@ bool StrictReader::enter_object() {
 bool StrictReader::read_escaped_key() {
     key_buffer_.clear();
     char culprit = '\0';
-    if (read_string(text_, pos_, key_buffer_, culprit) != StringEnd::closed) {
+    if (read_string(text_, pos_, key_buffer_, culprit, unicode_) != StringEnd::closed) {
         return false;
     }
     key_ = key_buffer_;

@@ -7,8 +7,11 @@
 // anything. A caller that then parses the whole text gets parse's full
 // behaviour, messages and exceptions included.
 //
-// Keys come decoded as parse_string decodes them; the tree would hold them
-// escaped again (escape_string), which is one to one. Objects keep the last
+// Keys come decoded as parse_string decodes them, or with their "\u" escapes
+// decoded (decode_unicode_in_keys) as parse_decoding_keys_of reads them; the
+// tree would hold them escaped again (escape_string), which is one to one.
+// A key that the decoding refuses (half a surrogate pair) makes the reader
+// give up. Objects keep the last
 // value of a repeated key, and nothing is read after the outermost object,
 // as in parse.
 #pragma once
@@ -70,6 +73,10 @@ class StrictReader {
         }
     }
 
+    // How the keys read from here on take "\u" escapes: kept as written
+    // (parse's way, the default) or decoded.
+    void decode_unicode_in_keys(UnicodeEscapes unicode) noexcept { unicode_ = unicode; }
+
     // The current member's key. A view of the text, or of the reader's own
     // buffer for a key with escapes; valid until the next call of next_member.
     std::string_view key() const noexcept { return key_; }
@@ -100,6 +107,7 @@ class StrictReader {
     bool first_ = false;     // no member read yet in the object entered last
     std::string_view key_;
     std::string key_buffer_;
+    UnicodeEscapes unicode_ = UnicodeEscapes::keep;
 };
 
 inline StrictReader::Next StrictReader::next_member() {
