@@ -66,14 +66,14 @@ SortedKeys::SortedKeys(const TokenTable& table) : keys_(kLoadRoom) {
     std::size_t total = 0;
     std::size_t largest = 0;
     for (std::size_t group = 0; group < kGroups; ++group) {
-        const std::size_t size = bytes[group];
+        const std::size_t group_bytes = bytes[group];
         if (counts[group] != 0) {
-            groups_.push_back({total, total + size, counts[group]});
+            groups_.push_back({total, total + group_bytes, counts[group]});
             largest = std::max(largest, counts[group]);
         }
         // From here on, where the group's next entry goes.
         bytes[group] = total;
-        total += size + (counts[group] != 0 ? kShortKey : 0);
+        total += group_bytes + (counts[group] != 0 ? kShortKey : 0);
     }
     keys_ = LargeBlock(total + kLoadRoom);
     std::memset(keys_.data() + total, 0, kLoadRoom);
@@ -110,9 +110,9 @@ const SortedKeys::Ordered* SortedKeys::sort_group(const Group& group) const {
     const std::size_t count = group.count;
     const char* entry = keys_.data() + group.begin;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint32_t size = header_of(entry).size;
-        sorted[i] = {loaded_prefix(entry + sizeof(Header), size), entry};
-        entry += sizeof(Header) + size;
+        const std::uint32_t key_size = header_of(entry).size;
+        sorted[i] = {loaded_prefix(entry + sizeof(Header), key_size), entry};
+        entry += sizeof(Header) + key_size;
     }
     const auto before = [](const Ordered& left, const Ordered& right) {
         if (left.prefix != right.prefix) {
