@@ -4,7 +4,9 @@
 #include <cmath>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
+#include <variant>
 
 #include "bm25/bm25.h"
 #include "bm25/file_writer.h"
@@ -45,7 +47,14 @@ void BM25::dump(const std::string& path) const {
     write_file_safely(path, [&text](const ContentSink& sink) { text.write(sink); });
 }
 
-void BM25::load(std::string_view json_text) {
+void BM25::load(std::string_view json_text) { load_text(json_text); }
+
+void BM25::load(const WideText& json_text) {
+    std::visit([this](const auto& text) { load_text(text); }, json_text);
+}
+
+template <typename Text>
+void BM25::load_text(const Text& json_text) {
     if (json_text.empty()) {
         throw std::runtime_error("json data should not be empty");
     }
@@ -57,7 +66,11 @@ void BM25::load(std::string_view json_text) {
     // name; a key holding half a surrogate pair refuses the whole file.
     ModelScan scan;
     if (!scan_model_text(json_text, scan)) {
-        load_through_tree(json_text);
+        if constexpr (std::is_same_v<Text, std::string_view>) {
+            load_through_tree(json_text);
+        } else {
+            load_through_tree(utf8_of(json_text));
+        }
         return;
     }
     if (scan.has_tokens) {

@@ -10,8 +10,26 @@ namespace vorn::typing::text {
 
 namespace {
 
-bool is_hex_digit(char c) {
+template <typename Code>
+bool is_hex_digit(Code c) {
     return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// A character of the text as the culprit of a message (a byte of UTF-8 text
+// as itself) or as an escape's letter: a code point beyond ASCII as a byte
+// that is none of the grammar's characters.
+inline char narrowed(char byte) { return byte; }
+template <typename Code>
+char narrowed(Code c) {
+    return is_ascii(c) ? static_cast<char>(c) : '\x80';
+}
+
+// Appends a character of a string's content: the byte itself from UTF-8
+// text, the UTF-8 form of a code point.
+inline void append_unit(std::string& out, char byte) { out.push_back(byte); }
+template <typename Unit>
+void append_unit(std::string& out, Unit code) {
+    append_utf8(out, static_cast<std::uint32_t>(code));
 }
 
 // What an escape character stands for inside a string, except "\u".
@@ -39,37 +57,20 @@ char unescaped(char letter) {
 
 // The four hex digits after the "u" at `pos` as a number; false, with the
 // first character that is not a hex digit, when there are not four.
-bool read_hex_unit(std::string_view text, std::size_t pos, std::uint32_t& unit, char& culprit) {
+template <typename Text>
+bool read_hex_unit(const Text& text, std::size_t pos, std::uint32_t& unit, char& culprit) {
     unit = 0;
     for (std::size_t offset = 1; offset <= 4; ++offset) {
-        const char digit = char_at(text, pos + offset);
+        const auto digit = char_at(text, pos + offset);
         if (!is_hex_digit(digit)) {
-            culprit = digit;
+            culprit = narrowed(digit);
             return false;
         }
-        const auto value =
-            static_cast<std::uint32_t>(is_digit(digit) ? digit - '0' : (digit | 0x20) - 'a' + 10);
+        const auto value = static_cast<std::uint32_t>(
+            is_digit(digit) ? digit - '0' : (static_cast<int>(digit) | 0x20) - 'a' + 10);
         unit = (unit << 4U) | value;
     }
     return true;
-}
-
-void append_utf8(std::string& out, std::uint32_t code) {
-    if (code < 0x80) {
-        out.push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else if (code < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
 }
 
 bool is_high_surrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
@@ -79,7 +80,8 @@ bool is_low_surrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xD
 // digits make `unit`; a high surrogate takes the escape that follows it as
 // its other half, and `pos` then moves to that escape's "u". A second escape
 // without four hex digits is bad_escape, as it would be on its own.
-StringEnd decode_unit(std::string_view text, std::size_t& pos, std::uint32_t unit, std::string& out,
+template <typename Text>
+StringEnd decode_unit(const Text& text, std::size_t& pos, std::uint32_t unit, std::string& out,
                       char& culprit) {
     if (is_low_surrogate(unit)) {
         return StringEnd::lone_surrogate;
@@ -107,20 +109,21 @@ StringEnd decode_unit(std::string_view text, std::size_t& pos, std::uint32_t uni
 
 }  // namespace
 
-StringEnd read_string(std::string_view text, std::size_t& pos, std::string& out, char& culprit,
+template <typename Text>
+StringEnd read_string(const Text& text, std::size_t& pos, std::string& out, char& culprit,
                       UnicodeEscapes unicode) {
     ++pos;
     while (true) {
         if (pos >= text.size()) {
             return StringEnd::unterminated;
         }
-        const char c = text[pos];
+        const auto c = text[pos];
         if (c == '"') {
             ++pos;
             return StringEnd::closed;
         }
         if (c != '\\') {
-            out.push_back(c);
+            append_unit(out, c);
             ++pos;
             continue;
         }
@@ -128,7 +131,7 @@ StringEnd read_string(std::string_view text, std::size_t& pos, std::string& out,
         if (pos >= text.size()) {
             continue;  // a backslash as the last byte: unterminated
         }
-        const char letter = text[pos];
+        const auto letter = text[pos];
         if (letter == 'u') {
             std::uint32_t unit = 0;
             if (!read_hex_unit(text, pos, unit, culprit)) {
@@ -136,18 +139,27 @@ StringEnd read_string(std::string_view text, std::size_t& pos, std::string& out,
             }
             if (unicode == UnicodeEscapes::keep) {
                 out.push_back('\\');
-                out.append(text.substr(pos, 5));
+                for (std::size_t offset = 0; offset < 5; ++offset) {
+                    out.push_back(static_cast<char>(text[pos + offset]));
+                }
             } else if (const StringEnd end = decode_unit(text, pos, unit, out, culprit);
                        end != StringEnd::closed) {
                 return end;
             }
             pos += 4;
         } else {
-            out.push_back(unescaped(letter));
+            out.push_back(unescaped(narrowed(letter)));
         }
         ++pos;
     }
 }
+
+template StringEnd read_string(const std::string_view&, std::size_t&, std::string&, char&,
+                               UnicodeEscapes);
+template StringEnd read_string(const Latin1Text&, std::size_t&, std::string&, char&,
+                               UnicodeEscapes);
+template StringEnd read_string(const Ucs2Text&, std::size_t&, std::string&, char&, UnicodeEscapes);
+template StringEnd read_string(const Ucs4Text&, std::size_t&, std::string&, char&, UnicodeEscapes);
 
 NumberEnd scan_number(std::string_view text, std::size_t& pos, NumberText& number, char& culprit) {
     // The mantissa takes minus signs, digits and full stops in any order; the

@@ -215,10 +215,11 @@ class OtherWriters(unittest.TestCase):
 
 
 class TextArguments(unittest.TestCase):
-    """load reads a str through its UTF-8 form, which it makes itself: for
-    every kind of str (ASCII, Latin-1, the BMP, beyond it), with or without a
-    UTF-8 form that CPython already keeps, the result equals that of the same
-    text as UTF-8 bytes."""
+    """load reads a str as its UTF-8 form, straight from the str's code points
+    (or from the UTF-8 form CPython keeps, where it has one): for every kind
+    of str (ASCII, Latin-1, the BMP, beyond it), in texts that load reads
+    itself and texts it leaves to the parser, the result equals that of the
+    same text as UTF-8 bytes."""
 
     def setUp(self):
         self.directory = tempfile.TemporaryDirectory()
@@ -241,26 +242,34 @@ class TextArguments(unittest.TestCase):
             for _ in range(500):
                 token = "".join(draw.choice(alphabet) for _ in range(draw.randint(0, 7)))
                 table[token] = draw.randint(1, 9)
-            text = json.dumps({"_b": 0.5, "_doc_count": 3, "_doc_length_average": 2.0,
-                               "_k1": 1.5, "_doc_token_frequency": table}, ensure_ascii=False)
-            with self.subTest(kind=name):
-                expected = self.loaded(text.encode("utf-8"))
-                self.assertEqual(self.loaded(text), expected)
-                self.assertEqual(self.loaded(type("Text", (str,), {})(text)), expected)
-                # A str that already keeps its UTF-8 form.
-                as_utf8 = ctypes.pythonapi.PyUnicode_AsUTF8AndSize
-                as_utf8.restype = ctypes.c_void_p
-                as_utf8.argtypes = [ctypes.py_object, ctypes.c_void_p]
-                kept = text.encode("utf-8").decode("utf-8")
-                as_utf8(kept, None)
-                self.assertEqual(self.loaded(kept), expected)
-                self.assertEqual(json.loads(expected.decode("utf-8"))["_doc_token_frequency"],
-                                 table)
+            members = {"_b": 0.5, "_doc_count": 3, "_doc_length_average": 2.0, "_k1": 1.5,
+                       "_doc_token_frequency": table}
+            for text in (json.dumps(members, ensure_ascii=False),
+                         json.dumps(dict(members, note=alphabet), ensure_ascii=False, indent=1),
+                         json.dumps(members, ensure_ascii=False).replace("0.5", "5e-1")):
+                with self.subTest(kind=name, text=text[:30]):
+                    self.assert_read_as_utf8(text, table)
+
+    def assert_read_as_utf8(self, text, table):
+        expected = self.loaded(text.encode("utf-8"))
+        self.assertEqual(self.loaded(text), expected)
+        self.assertEqual(self.loaded(type("Text", (str,), {})(text)), expected)
+        # A str that already keeps its UTF-8 form.
+        as_utf8 = ctypes.pythonapi.PyUnicode_AsUTF8AndSize
+        as_utf8.restype = ctypes.c_void_p
+        as_utf8.argtypes = [ctypes.py_object, ctypes.c_void_p]
+        kept = text.encode("utf-8").decode("utf-8")
+        as_utf8(kept, None)
+        self.assertEqual(self.loaded(kept), expected)
+        self.assertEqual(json.loads(expected.decode("utf-8"))["_doc_token_frequency"], table)
 
     def test_surrogates_are_refused_before_anything_changes(self):
         model = BM25()
         model.train(["kept"])
-        for text in ("\ud800", '{"_doc_count" : 1, "\udfff" : 2}', "北" * 1000 + "\ud83d\ude00"):
+        whole = '{"_doc_count": 1, "_doc_length_average": 1.0, "_b": 0.5, "_k1": 1.0} '
+        for text in ("\ud800", '{"_doc_count" : 1, "\udfff" : 2}', "北" * 1000 + "\ud83d\ude00",
+                     # after the object, where load reads nothing
+                     whole + "北\udfff", whole + "😀\ud800"):
             with self.subTest(text=text[-3:]):
                 with self.assertRaises(TypeError):
                     model.load(text)
