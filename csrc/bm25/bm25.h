@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "bm25/token_counts.h"
-#include "bm25/token_table.h"
 #include "json/code_units.h"
+#include "token_table/token_counts.h"
+#include "token_table/token_table.h"
 
 namespace vorn::typing::text {
 

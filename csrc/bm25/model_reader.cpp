@@ -7,9 +7,9 @@
 #include <type_traits>
 
 #include "bm25/model_members.h"
-#include "bm25/token_counts.h"
-#include "bm25/token_table_filler.h"
 #include "json/strict_reader.h"
+#include "token_table/token_counts.h"
+#include "token_table/token_table_filler.h"
 
 namespace vorn::typing::text {
 

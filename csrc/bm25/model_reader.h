@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "bm25/token_table.h"
 #include "json/code_units.h"
 #include "json/json_value.h"
+#include "token_table/token_table.h"
 
 namespace vorn::typing::text {
 

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <string>
 
-#include "bm25/file_writer.h"
 #include "bm25/sorted_keys.h"
-#include "bm25/token_table.h"
+#include "platform/file_writer.h"
+#include "token_table/token_table.h"
 
 namespace vorn::typing::text {
 

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "bm25/large_allocator.h"
-#include "bm25/token_table.h"
+#include "platform/large_allocator.h"
+#include "token_table/token_table.h"
 
 namespace vorn::typing::text {
 

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "bm25/large_allocator.h"
-#include "bm25/prefetch.h"
+#include "platform/large_allocator.h"
+#include "platform/prefetch.h"
 
 namespace vorn::typing::text {
 

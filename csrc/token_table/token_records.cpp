@@ -1,4 +1,4 @@
-#include "bm25/token_records.h"
+#include "token_table/token_records.h"
 
 #include <cstring>
 #include <stdexcept>

@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "bm25/token_counts.h"
-#include "bm25/token_table.h"
+#include "token_table/token_counts.h"
+#include "token_table/token_table.h"
 
 namespace vorn::typing::text {
 namespace {
@@ -109,6 +109,29 @@ TEST(TokenTable, RecordsAcrossBlocksOfEverySizeAreEachMetOnce) {
     }
     EXPECT_EQ(met.size(), table.size());
     EXPECT_TRUE(met == expected);
+}
+
+// About six mebibytes of token text: the first blocks are small, the rest
+// one huge page each; long tokens in between get blocks of their own.
+TEST(TokenTable, TextBeyondManyBlocksKeepsEveryTokenAndCount) {
+    TokenTable table;
+    std::map<std::string, std::int32_t> expected;
+    for (int i = 0; i < 500000; ++i) {
+        std::string token = "token-" + std::to_string(std::int64_t{i} * 7919);
+        if (i % 50000 == 0) {
+            token = std::string(20000 + i % 7, static_cast<char>('a' + i % 26));
+        }
+        table[token] = i;
+        expected[token] = i;
+    }
+    ASSERT_EQ(table.size(), expected.size());
+    std::map<std::string, std::int32_t> held;
+    for (const auto& entry : table) {
+        held.emplace(entry.token(), entry.count);
+    }
+    EXPECT_EQ(held, expected);
+    const TokenTable copy = table;
+    EXPECT_EQ(*copy.find("token-" + std::to_string(std::int64_t{499999} * 7919)), 499999);
 }
 
 TEST(TokenCounts, CountsBeyondTheExpectedSize) {
