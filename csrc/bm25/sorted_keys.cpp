@@ -18,6 +18,8 @@ constexpr std::size_t kGroups = std::size_t{1} << 16;
 // costs less than clearing the passes' counters.
 constexpr std::size_t kRadixBytes = 6;
 constexpr std::size_t kSmallGroup = 48;
+// Groups larger than this are split first (see sort_group).
+constexpr std::size_t kLargeGroup = 4096;
 // keys_ ends with this much room, so that an eight-byte load from any key
 // stays inside it.
 constexpr std::size_t kLoadRoom = 8;
@@ -104,47 +106,40 @@ SortedKeys::SortedKeys(const TokenTable& table) : keys_(kLoadRoom) {
     spare_.resize(largest);
 }
 
-const SortedKeys::Ordered* SortedKeys::sort_group(const Group& group) const {
-    Ordered* sorted = order_.data();
-    Ordered* other = spare_.data();
-    const std::size_t count = group.count;
-    const char* entry = keys_.data() + group.begin;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint32_t key_size = header_of(entry).size;
-        sorted[i] = {loaded_prefix(entry + sizeof(Header), key_size), entry};
-        entry += sizeof(Header) + key_size;
+bool SortedKeys::before(const Ordered& left, const Ordered& right) {
+    if (left.prefix != right.prefix) {
+        return left.prefix < right.prefix;
     }
-    const auto before = [](const Ordered& left, const Ordered& right) {
-        if (left.prefix != right.prefix) {
-            return left.prefix < right.prefix;
+    return OrderedText{left.prefix, key_of(left.entry)} <
+           OrderedText{right.prefix, key_of(right.entry)};
+}
+
+void SortedKeys::insertion_sort(Ordered* data, std::size_t count) {
+    for (std::size_t i = 1; i < count; ++i) {
+        const Ordered moving = data[i];
+        std::size_t j = i;
+        for (; j > 0 && before(moving, data[j - 1]); --j) {
+            data[j] = data[j - 1];
         }
-        return OrderedText{left.prefix, key_of(left.entry)} <
-               OrderedText{right.prefix, key_of(right.entry)};
-    };
-    if (count <= kSmallGroup) {
-        for (std::size_t i = 1; i < count; ++i) {
-            const Ordered moving = sorted[i];
-            std::size_t j = i;
-            for (; j > 0 && before(moving, sorted[j - 1]); --j) {
-                sorted[j] = sorted[j - 1];
-            }
-            sorted[j] = moving;
-        }
-        return sorted;
+        data[j] = moving;
     }
-    // Least significant byte first; a byte that every key of the group
-    // shares needs no pass.
+}
+
+SortedKeys::Ordered* SortedKeys::radix_sort(Ordered* data, Ordered* spare, std::size_t count,
+                                            std::size_t bytes) {
+    // Least significant byte first; a byte that every key shares needs no
+    // pass.
     std::array<std::array<std::size_t, 256>, kRadixBytes> counters{};
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint64_t prefix = sorted[i].prefix;
-        for (std::size_t byte = 0; byte < kRadixBytes; ++byte) {
+        const std::uint64_t prefix = data[i].prefix;
+        for (std::size_t byte = 0; byte < bytes; ++byte) {
             ++counters[byte][(prefix >> (8 * byte)) & 0xffU];
         }
     }
-    for (std::size_t byte = 0; byte < kRadixBytes; ++byte) {
+    for (std::size_t byte = 0; byte < bytes; ++byte) {
         std::array<std::size_t, 256>& starts = counters[byte];
         const std::size_t shift = 8 * byte;
-        if (starts[(sorted[0].prefix >> shift) & 0xffU] == count) {
+        if (starts[(data[0].prefix >> shift) & 0xffU] == count) {
             continue;
         }
         std::size_t next = 0;
@@ -152,10 +147,60 @@ const SortedKeys::Ordered* SortedKeys::sort_group(const Group& group) const {
             next += std::exchange(start, next);
         }
         for (std::size_t i = 0; i < count; ++i) {
-            other[starts[(sorted[i].prefix >> shift) & 0xffU]++] = sorted[i];
+            spare[starts[(data[i].prefix >> shift) & 0xffU]++] = data[i];
         }
-        std::swap(sorted, other);
+        std::swap(data, spare);
     }
+    return data;
+}
+
+SortedKeys::Ordered* SortedKeys::split_and_sort(Ordered* items, Ordered* spare, std::size_t count) {
+    // A large group (a million ids of one length make a hundred of them)
+    // is split by its keys' third byte first, so that every part is
+    // sorted while it sits in the cache.
+    constexpr std::size_t kSplitShift = 8 * (kRadixBytes - 1);
+    std::array<std::size_t, 257> starts{};
+    for (std::size_t i = 0; i < count; ++i) {
+        ++starts[((items[i].prefix >> kSplitShift) & 0xffU) + 1];
+    }
+    for (std::size_t part = 0; part < 256; ++part) {
+        starts[part + 1] += starts[part];
+    }
+    std::array<std::size_t, 256> next{};
+    std::copy(starts.begin(), starts.end() - 1, next.begin());
+    for (std::size_t i = 0; i < count; ++i) {
+        spare[next[(items[i].prefix >> kSplitShift) & 0xffU]++] = items[i];
+    }
+    for (std::size_t part = 0; part < 256; ++part) {
+        Ordered* const begin = spare + starts[part];
+        const std::size_t part_count = starts[part + 1] - starts[part];
+        if (part_count <= kSmallGroup) {
+            insertion_sort(begin, part_count);
+        } else if (Ordered* const done =
+                       radix_sort(begin, items + starts[part], part_count, kRadixBytes - 1);
+                   done != begin) {
+            std::copy(done, done + part_count, begin);
+        }
+    }
+    return spare;
+}
+
+const SortedKeys::Ordered* SortedKeys::sort_group(const Group& group) const {
+    Ordered* const items = order_.data();
+    Ordered* const spare = spare_.data();
+    const std::size_t count = group.count;
+    const char* entry = keys_.data() + group.begin;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint32_t key_size = header_of(entry).size;
+        items[i] = {loaded_prefix(entry + sizeof(Header), key_size), entry};
+        entry += sizeof(Header) + key_size;
+    }
+    if (count <= kSmallGroup) {
+        insertion_sort(items, count);
+        return items;
+    }
+    Ordered* const sorted = count <= kLargeGroup ? radix_sort(items, spare, count, kRadixBytes)
+                                                 : split_and_sort(items, spare, count);
     // Keys that share their first eight bytes, which ids of one length
     // often do, are put in order by the rest.
     for (std::size_t run = 0; run < count;) {

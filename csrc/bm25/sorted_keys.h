@@ -76,6 +76,15 @@ class SortedKeys {
 
     // The group's entries in key order, in order_ or spare_.
     const Ordered* sort_group(const Group& group) const;
+    // std::string's order of the keys.
+    static bool before(const Ordered& left, const Ordered& right);
+    static void insertion_sort(Ordered* data, std::size_t count);
+    // Sorts by the `bytes` lowest bytes of the prefixes, moving entries
+    // between `data` and `spare`; returns the one that holds the result.
+    static Ordered* radix_sort(Ordered* data, Ordered* spare, std::size_t count, std::size_t bytes);
+    // Sorts a large group: split by the keys' third byte, each part sorted
+    // while it sits in the cache. The result is in `spare`.
+    static Ordered* split_and_sort(Ordered* items, Ordered* spare, std::size_t count);
 
     std::vector<Group> groups_;  // the groups that hold keys, in key order
     LargeBlock keys_;

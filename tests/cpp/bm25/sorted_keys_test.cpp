@@ -80,6 +80,18 @@ TEST(SortedKeys, LargeGroupsAndTiesOnTheFirstEightBytes) {
     expect_sorted(texts, 7);
 }
 
+// One group of many keys, split by its third byte into parts of every size:
+// a handful of keys, and more than a radix pass takes.
+TEST(SortedKeys, LargeGroupSplitIntoPartsOfEverySize) {
+    std::mt19937 random(12);
+    std::vector<std::string> tokens;
+    for (int i = 0; i < 12000; ++i) {
+        const auto third = static_cast<char>(i % 3 == 0 ? 'm' : random() % 256);
+        tokens.push_back(std::string("zz") + third + random_text(random, random() % 14, "ab\""));
+    }
+    expect_sorted(tokens, 13);
+}
+
 // Every first two bytes, so that most groups hold a handful of keys.
 TEST(SortedKeys, ManySmallGroups) {
     std::mt19937 random(8);
