@@ -1,7 +1,8 @@
 """Wall time of training BM25 through Dask against one plain process, and the
-merge's share of it: the figures of README.md's "Scaling out" section.
+merge's share of it (docs/scaling-out.md, "What Dask costs"); bash bench/run.sh
+runs it on the bench corpus.
 
-    python3.10 bench/dask_scaling.py CORPUS [--rounds 3] [--repeat N] [--module-dir build/python]
+    "$python" bench/dask_scaling.py CORPUS [--rounds 3] [--repeat N] [--module-dir build/python]
 
 CORPUS is a text file, one document a line (the bench corpus of
 bench/run.sh); --repeat N trains on N copies of it one after the other, to
@@ -32,12 +33,11 @@ EXAMPLE = os.path.join(ROOT, "examples", "dask_training.py")
 ROADS = [("one plain process", None, None), ("Dask, 1 worker", 1, 1),
          ("Dask, 2 workers", 2, 2), ("Dask, 2 workers, 8 partitions", 2, 8)]
 PLAIN = """
-import importlib.util, sys
-location = importlib.util.spec_from_file_location("dask_training", sys.argv[1])
-example = importlib.util.module_from_spec(location)
-location.loader.exec_module(example)
+import sys
+sys.path.insert(0, sys.argv[1])
+from dask_training import train_in_one_process
 from pyvornlex_merge import write_model
-write_model(sys.argv[3], example.train_in_one_process(sys.argv[2]))
+write_model(sys.argv[3], train_in_one_process(sys.argv[2]))
 """
 SECONDS = re.compile(r"seconds: total ([0-9.]+), map ([0-9.]+), merge on the driver ([0-9.]+)")
 
@@ -51,7 +51,7 @@ def link_dask(folder):
 
 def run_road(workers, partitions, corpus, output, environment):
     if workers is None:
-        command = [sys.executable, "-c", PLAIN, EXAMPLE, corpus, output]
+        command = [sys.executable, "-c", PLAIN, os.path.dirname(EXAMPLE), corpus, output]
     else:
         command = [sys.executable, EXAMPLE, "--workers", str(workers), "--partitions",
                    str(partitions), "--no-verify", "-o", output, corpus]

@@ -54,7 +54,7 @@ def quantity(value, kind):
 
 
 def table_lines(rows):
-    """The table of rows, in the form the README shows; the model-file bench
+    """The table of rows, in the form the docs show; the model-file bench
     renders its rows with it too, so that they join this table."""
     out = ["| What | pyvornlex | Reference | Ratio | Target | Met |",
            "|---|---:|---:|---:|---:|:---:|"]

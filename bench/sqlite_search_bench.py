@@ -2,9 +2,15 @@
 throughput over the whole road, query latency, database size, and how many
 top-k lists equal the brute-force ranking.
 
-    PYTHONPATH=build/python python3.10 bench/sqlite_search_bench.py CORPUS
+    PYTHONPATH=build/python "$python" bench/sqlite_search_bench.py CORPUS
+    PYTHONPATH=build/python "$python" bench/sqlite_search_bench.py CORPUS --docs 1000000
 
-The bench corpus comes from `bash bench/corpus.sh DIR` (DIR/corpus.txt).
+The second form measures a synthetic corpus of a million documents against
+SQLite's own full-text engine (search_scale.py says how).
+
+with "$python" the build's Python 3.10 (bash scripts/configured_python.sh build).
+bash bench/run.sh runs it on the bench corpus, which `bash bench/corpus.sh DIR`
+writes to DIR/corpus.txt.
 Indexing is timed from reading the corpus to the database in place (cut,
 train, encode, insert, compact), with the Jieba already built (its
 construction is printed apart). Queries are six distinct words, drawn with a
@@ -32,6 +38,8 @@ from pyvornlex import BM25, Jieba
 from pyvornlex_data import dict_paths
 from pyvornlex_search import SearchIndex, add_documents, build_index, reencode
 from report import machine
+
+import search_scale
 
 QUERY_WORDS = 6
 TOP = 10
@@ -85,7 +93,21 @@ def main() -> int:
     parser.add_argument("corpus")
     parser.add_argument("--rounds", type=int, default=3, help="indexing runs (median)")
     parser.add_argument("--queries", type=int, default=200, help="queries of each kind")
+    parser.add_argument("--docs", type=int, default=0, metavar="N",
+                        help="a synthetic corpus of N documents from the corpus's lines, "
+                             "indexed by the command line and by FTS5 (search_scale.py)")
+    parser.add_argument("--scratch", default=os.path.join(tempfile.gettempdir(), "search-scale"),
+                        help="where --docs writes its corpus (kept for later runs) and databases")
+    parser.add_argument("--seed", type=int, default=1, help="of the synthetic corpus")
+    parser.add_argument("--threads", type=int, default=2, help="cutting threads of both sides")
+    parser.add_argument("--keep", action="store_true", help="keep the --docs databases")
+    parser.add_argument("--reuse", action="store_true",
+                        help="query the databases that a --keep run left, without indexing")
+    parser.add_argument("--ours-only", action="store_true",
+                        help="index with pyvornlex_search alone (memory and time at scale)")
     arguments = parser.parse_args()
+    if arguments.docs:
+        return search_scale.run(arguments)
 
     print(f"Machine: {machine_line()}")
     print(f"Load average at start: {load_average()}")

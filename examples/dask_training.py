@@ -9,8 +9,10 @@ line is a document. Each Dask task builds a Jieba and a BM25 (neither can be
 pickled, so both are made where they are used), cuts and trains the lines of
 its partition and returns the model's file text. The driver merges the texts
 with pyvornlex_merge (for more partitions than --fan-in, the workers merge
-groups first: a tree) and writes the model file. On small corpora it also
-trains in one process and checks that both files are equal byte for byte.
+groups first: a tree) and writes the model file. Then it trains the corpus
+again in one process and checks that both files are equal byte for byte,
+which they must be for corpora of at most a million documents; it says when
+it does not check (--no-verify, or a larger corpus without --verify).
 
 By default the tasks run on Dask's `processes` scheduler (--workers local
 processes). With --scheduler the same file runs on a dask.distributed
@@ -20,12 +22,11 @@ worker processes and checks the result.
 
 Under Python 3.10 on Debian, where Dask comes from python3-dask (packaged
 for Debian's Python 3.11), the example makes Dask's pure-Python packages
-importable itself (scripts/debian_dask.py); see README.md, "Scaling out".
+importable itself (scripts/debian_dask.py); see docs/scaling-out.md.
 """
 
 import argparse
 import collections
-import importlib.util
 import math
 import os
 import random
@@ -36,7 +37,10 @@ import tempfile
 import time
 
 FAN_IN = 8
-VERIFY_BYTES = 1 << 20  # corpora up to this size are checked by default
+# Up to this many documents in every partition and merge, the merged file is
+# byte for byte the one of one process's training (docs/model-file.md, "What
+# is exact and what rounds"); a corpus this small has no larger partition.
+EXACT_DOCUMENTS = 1_000_000
 
 
 def documents(lines, jieba):
@@ -145,13 +149,11 @@ def make_dask_importable():
         return None
     except ImportError:
         pass
-    helper = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "scripts",
-                          "debian_dask.py")
-    links = None
-    if os.path.isfile(helper):
-        found = importlib.util.spec_from_file_location("debian_dask", helper)
-        debian_dask = importlib.util.module_from_spec(found)
-        found.loader.exec_module(debian_dask)
+    scripts = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "scripts")
+    if os.path.isfile(os.path.join(scripts, "debian_dask.py")):
+        sys.path.insert(0, scripts)
+        import debian_dask
+
         links = tempfile.TemporaryDirectory(prefix="pyvornlex-dask-")
         try:
             # Spawned worker processes start with the driver's sys.path.
@@ -162,9 +164,9 @@ def make_dask_importable():
             links.cleanup()
     raise SystemExit(
         "dask_training: this Python cannot import Dask.\n"
-        "  On Debian: apt-get install python3-dask (bash scripts/setup.sh does), then run this\n"
-        "  file from the pyvornlex checkout: it links Dask's pure-Python packages itself\n"
-        "  (scripts/debian_dask.py; README.md, \"Scaling out\").\n"
+        "  On Debian: apt-get install --no-install-recommends python3-dask (bash\n"
+        "  scripts/setup.sh does), then run this file from the pyvornlex checkout: it links\n"
+        "  Dask's pure-Python packages itself (scripts/debian_dask.py; docs/scaling-out.md).\n"
         "  Elsewhere: python -m pip install \"dask[distributed]\".")
 
 
@@ -183,12 +185,23 @@ def compute_options(arguments):
     return {}
 
 
+def verification(doc_count, requested):
+    """Whether to check the merged file against one process's training
+    (`requested` is --verify, --no-verify or None), and if not, the line that
+    says why."""
+    if requested is None and doc_count > EXACT_DOCUMENTS:
+        return False, ("not verified: %d documents, more than the %d up to which the merged "
+                       "file must equal one process's byte for byte (--verify compares anyway)"
+                       % (doc_count, EXACT_DOCUMENTS))
+    if requested is False:
+        return False, "not verified (--no-verify)"
+    return True, None
+
+
 def run(arguments):
     from pyvornlex_merge import write_model
 
     corpus = arguments.corpus
-    size = sum(os.path.getsize(path) for path in corpus_files(corpus))
-    verify = arguments.verify if arguments.verify is not None else size <= VERIFY_BYTES
     options = compute_options(arguments)
     started = time.perf_counter()
     dask_run = train_with_dask(corpus, arguments.partitions or arguments.workers,
@@ -203,12 +216,17 @@ def run(arguments):
                              arguments.output))
     print("seconds: total %.3f, map %.3f, merge on the driver %.3f"
           % (total, dask_run.map_seconds, dask_run.merge_seconds))
-    if verify:
-        if merged != train_in_one_process(corpus):
-            print("dask_training: the merged model differs from one process's training",
-                  file=sys.stderr)
-            return 1
-        print("verified: equal byte for byte to the model file of one process's training")
+    verify, why_not = verification(doc_count, arguments.verify)
+    if not verify:
+        print(why_not)
+        return 0
+    print("verifying: training the corpus again in one process", flush=True)
+    if merged != train_in_one_process(corpus):
+        print("dask_training: the merged model differs from one process's training%s"
+              % (" (above %d documents the average may differ in its last decimal)"
+                 % EXACT_DOCUMENTS if doc_count > EXACT_DOCUMENTS else ""), file=sys.stderr)
+        return 1
+    print("verified: equal byte for byte to the model file of one process's training")
     return 0
 
 
@@ -253,7 +271,7 @@ def parse(argv):
                         help="a dask.distributed scheduler, such as tcp://host:8786")
     parser.add_argument("--verify", action=argparse.BooleanOptionalAction,
                         help="check against one process's training (default: corpora of at "
-                             "most 1 MiB)")
+                             "most %d documents)" % EXACT_DOCUMENTS)
     arguments = parser.parse_args(argv)
     if arguments.workers < 1 or arguments.fan_in < 2 or (arguments.partitions or 1) < 1:
         parser.error("--workers and --partitions must be at least 1, --fan-in at least 2")

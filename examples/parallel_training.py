@@ -4,7 +4,7 @@ their model files into one, and encode with the merged model.
 Each worker trains a BM25 on its shard and dumps it (map); the installed
 pyvornlex_merge adds the shards' counts up into one file (reduce); any process
 then loads that file. The same three steps run on a cluster engine: see
-dask_training.py and README.md.
+dask_training.py and docs/scaling-out.md.
 """
 
 import os

@@ -4,9 +4,8 @@ then the same through an SQLite database with pyvornlex_search."""
 import os
 import tempfile
 
-from pyvornlex import BM25, Jieba
-from pyvornlex_data import dict_paths
-from pyvornlex_search import SearchIndex, build_index
+from pyvornlex import BM25
+from pyvornlex_search import Analyzer, SearchIndex, build_index
 
 CORPUS = [
     "西湖在杭州城西，春天湖边开满桃花，游客坐船看山看水。",
@@ -16,12 +15,6 @@ CORPUS = [
     "搜索引擎先把文章切成词语，再用词语的权重给文章打分。",
 ]
 QUERY = "在杭州喝龙井茶"
-PUNCTUATION = set("，。、！？；：“”（）")
-
-
-def words(jieba, text):
-    """The words of `text`, without blanks and punctuation."""
-    return [w for w in jieba.cut(text) if w.strip() and w not in PUNCTUATION]
 
 
 def dot(query_vector, document_vector):
@@ -29,14 +22,16 @@ def dot(query_vector, document_vector):
 
 
 def main():
-    jieba = Jieba(*dict_paths())  # the standard dictionaries, no user words
-    documents = [words(jieba, text) for text in CORPUS]
+    # Jieba's cut of the folded text (case and width), less punctuation and
+    # stop words (的, 在, ...): the words that the search tool indexes too.
+    analyzer = Analyzer()
+    documents = [analyzer.words(text) for text in CORPUS]
 
     model = BM25()  # b = 0.75, k1 = 1.2
     for tokens in documents:
         model.train(tokens)
     document_vectors = [model.encode_document(tokens) for tokens in documents]
-    query_tokens = words(jieba, QUERY)
+    query_tokens = analyzer.words(QUERY)
     query_vector = model.encode_query(query_tokens)
 
     print(f"query {QUERY!r} cut into {query_tokens}")
@@ -57,9 +52,9 @@ def main():
         corpus, database = os.path.join(folder, "corpus.txt"), os.path.join(folder, "corpus.db")
         with open(corpus, "w", encoding="utf-8") as file:
             file.write("\n".join(CORPUS) + "\n")
-        build_index(corpus, database, jieba=jieba)
+        build_index(corpus, database, analyzer=analyzer)
         print("from the SQLite database (documents that share no word are left out):")
-        with SearchIndex(database, jieba=jieba) as index:
+        with SearchIndex(database, analyzer=analyzer) as index:
             for rank, hit in enumerate(index.search(QUERY, k=5), 1):
                 print(f"  {rank}. {hit.score:.6f}  doc {hit.doc}  {hit.text}")
                 assert hit.score == scores[hit.doc - 1]

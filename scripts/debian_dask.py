@@ -7,8 +7,9 @@ for 3.11 only (numpy, pandas, psutil, ...), which a 3.10 interpreter must not
 try to import, so the folder goes on no path. Instead this makes a folder of
 symbolic links to just Dask's packages, to put on PYTHONPATH for one run:
 
-    links=$(python3.10 scripts/debian_dask.py /tmp/dask-links)
-    PYTHONPATH=$links:build/python python3.10 examples/dask_training.py corpus.txt
+    python=$(bash scripts/configured_python.sh build)    # the Python 3.10 of the build
+    links=$("$python" scripts/debian_dask.py /tmp/dask-links)
+    PYTHONPATH=$links:build/python "$python" examples/dask_training.py corpus.txt
 
 Imported, `link_dask(folder)` does the same and returns the folder.
 dask.distributed is not among them: Debian's python3-distributed needs psutil,
@@ -32,8 +33,9 @@ def link_dask(folder, dist_packages=DIST_PACKAGES):
                if not os.path.isdir(os.path.join(dist_packages, name))]
     if missing:
         raise FileNotFoundError(
-            "%s lacks %s: install Debian's python3-dask (apt-get install python3-dask, "
-            "which bash scripts/setup.sh does)" % (dist_packages, ", ".join(missing)))
+            "%s lacks %s: install Debian's python3-dask (apt-get install "
+            "--no-install-recommends python3-dask, which bash scripts/setup.sh does)"
+            % (dist_packages, ", ".join(missing)))
     os.makedirs(folder, exist_ok=True)
     for name in PACKAGES:
         link = os.path.join(folder, name)

@@ -14,6 +14,8 @@ apt_packages=(
     nodejs
     mypy  # the install test type-checks an example against the installed stubs
     python3-dask  # examples/dask_training.py and its test (pure Python; see scripts/debian_dask.py)
+    chromium  # the search page's tests run it headless (--dump-dom, --screenshot)
+    fonts-wqy-microhei  # so that the page's screenshots show its Chinese text
     "$@"
 )
 
@@ -30,5 +32,6 @@ if ((${#missing[@]})); then
     sudo_cmd=()
     [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
     "${sudo_cmd[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}"
 fi

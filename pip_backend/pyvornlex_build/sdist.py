@@ -7,7 +7,7 @@ import tarfile
 
 # Used when the source tree is no git checkout (an unpacked sdist, say).
 _TOP_LEVEL = ("CMakeLists.txt", "README.md", "pyproject.toml", "pip_backend", "cmake", "csrc",
-              "examples", "python", "scripts", "tests")
+              "docs", "examples", "python", "scripts", "tests")
 
 
 def _tracked_files(source_dir):

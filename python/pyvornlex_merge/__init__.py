@@ -19,9 +19,8 @@ out"). ``python -m pyvornlex_merge MERGED SHARD...`` merges files.
 """
 
 from .errors import CountOverflowError, MergeError
-from .files import write_model
 from .merge import merge_files, merge_texts
-from .model import model_bytes, model_text
+from .model import model_bytes, model_text, write_model
 
 __all__ = ["CountOverflowError", "MergeError", "merge_files", "merge_texts", "model_bytes",
            "model_text", "write_model"]

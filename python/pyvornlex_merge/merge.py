@@ -20,10 +20,11 @@ import tempfile
 from contextlib import ExitStack
 from typing import BinaryIO, Iterable, List, Optional, Sequence, TypeVar, Union, overload
 
+from _pyvornlex_files.atomic import PathType, replacing
+from _pyvornlex_files.model_file import (INT32_MAX, LayoutError, ModelReader, average_field,
+                                         header, member_line, rebuilt_total, trailer)
+
 from .errors import CountOverflowError, MergeError
-from .files import PathType, replacing
-from .layout import (INT32_MAX, LayoutError, ShardReader, average_field, header, member_line,
-                     rebuilt_total, trailer)
 from .shards import Shard
 
 __all__ = ["merge_files", "merge_texts"]
@@ -37,7 +38,7 @@ def _shown(key: bytes) -> str:
     return repr(text if len(text) <= 40 else text[:40] + "...")
 
 
-def _value_problems(shards: Sequence[Shard], readers: Sequence[ShardReader]) -> List[MergeError]:
+def _value_problems(shards: Sequence[Shard], readers: Sequence[ModelReader]) -> List[MergeError]:
     problems: List[MergeError] = []
     first, first_reader = shards[0], readers[0]
     for shard, reader in zip(shards, readers):
@@ -63,7 +64,7 @@ def _merge_pass(shards: Sequence[Shard], sink: BinaryIO) -> None:
     shard off dump's layout (found first, whatever else is wrong), else the
     first MergeError found over the whole pass."""
     with ExitStack() as stack:
-        readers = [ShardReader(stack.enter_context(shard.lines()), number)
+        readers = [ModelReader(stack.enter_context(shard.lines()), number)
                    for number, shard in enumerate(shards)]
         doc_count = sum(reader.doc_count for reader in readers)
         length_total = sum(rebuilt_total(reader.doc_count, reader.average) for reader in readers)

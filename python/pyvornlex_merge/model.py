@@ -1,24 +1,16 @@
-"""A model's file text without a file to manage: what an engine ships from
-its workers to the driver, since a BM25 cannot be pickled."""
+"""A model's file text without a file to manage, and a model text written as
+dump writes a file: what an engine ships from its workers to the driver (a
+BM25 cannot be pickled), and how the driver stores the merged text."""
 
-import os
-import tempfile
-from typing import TYPE_CHECKING
+from typing import TYPE_CHECKING, Union
+
+from _pyvornlex_files.atomic import PathType, write_atomically
+from _pyvornlex_files.model_file import model_bytes
 
 if TYPE_CHECKING:
     from pyvornlex import BM25
 
-__all__ = ["model_bytes", "model_text"]
-
-
-def model_bytes(model: "BM25") -> bytes:
-    """The bytes that ``model.dump`` writes, dumped into a private temporary
-    directory that is removed again. Raises what ``dump`` raises."""
-    with tempfile.TemporaryDirectory(prefix="pyvornlex-model-") as directory:
-        path = os.path.join(directory, "model.json")
-        model.dump(path)
-        with open(path, "rb") as handle:
-            return handle.read()
+__all__ = ["model_bytes", "model_text", "write_model"]
 
 
 def model_text(model: "BM25") -> str:
@@ -34,3 +26,13 @@ def model_text(model: "BM25") -> str:
     except UnicodeDecodeError as error:
         raise ValueError("the model holds a token that is not UTF-8 (byte %d of its file): "
                          "use model_bytes(model) for the file's bytes" % error.start) from None
+
+
+def write_model(path: PathType, text: Union[str, bytes]) -> None:
+    """Writes a model text to ``path`` as ``BM25.dump`` writes a file.
+
+    The text is written as it is (a ``str`` as UTF-8): pass what this package
+    or ``dump`` produced. Failures raise ``OSError`` and leave ``path`` as it
+    was.
+    """
+    write_atomically(path, text.encode("utf-8") if isinstance(text, str) else bytes(text))

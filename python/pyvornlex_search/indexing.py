@@ -1,10 +1,11 @@
-"""Indexing: cut, train, encode, and store the postings by word.
+"""Building a database, adding files to it, and cutting it again.
 
-A new database is built in a file beside the target and moved into place
-only when complete, so an interrupted run leaves no database at all.
-Adding to or re-encoding an existing database is one transaction: until it
-commits, readers see the database as it was, and an interruption rolls it
-back."""
+A new database is built in a scratch file beside the target and moved into
+place only when complete, so an interrupted run leaves no database at all.
+Every change to an existing database is one transaction (transaction.py):
+until it commits, readers see the database as it was, and an interruption
+rolls it back. Documents stream through in batches (writer.py): memory
+depends on the batch and the vocabulary, not on the corpus."""
 
 from __future__ import annotations
 
@@ -14,44 +15,30 @@ import os
 import sqlite3
 import time
 from contextlib import contextmanager
-from typing import Iterable, Iterator, NamedTuple
+from typing import Iterator, NamedTuple
 
-from pyvornlex import BM25, Jieba
+from _pyvornlex_files.atomic import sync_directory
+from pyvornlex import Jieba
 
-from .corpus import read_corpus
-from .errors import CorpusError, DatabaseError
-from .layout import APPLICATION_ID, LAYOUT_VERSION, SCHEMA, open_existing
-from .modelfile import model_file_bytes, model_statistics
-from .placement import check_target_free, move_into_place, scratch_file, sync_folder
-from .postings import PostingLists, TokenStats
-from .words import SEGMENTER, Segmenter
+from .analysis import Analysis, Analyzer
+from .corpus import DocumentShape, corpus_files, database_files
+from .errors import CorpusError
+from .layout import APPLICATION_ID, LAYOUT_VERSION, SCHEMA, meta, set_meta
+from .placement import Scratch, check_target_free, move_into_place
+from .report import IndexReport
+from .settings import analyzer_for, stored_analyzer, stored_shape
+from .store import derive_model
+from .transaction import CommittedButInterrupted, interrupts_held, write_transaction
+from .upgrade import upgrade_if_needed
+from .writer import DocumentWriter, Progress, recut_stored
 
-__all__ = ["IndexReport", "build_index", "add_documents", "reencode"]
+__all__ = ["IndexReport", "build_index", "add_documents", "reencode", "DEFAULT_WAIT"]
 
-class IndexReport(NamedTuple):
-    """What a run stored and what it left out."""
-
-    database: str
-    documents: int  # documents stored by this run
-    first_doc: int  # their numbers: first_doc .. first_doc + documents - 1
-    postings: int  # postings written by this run
-    not_utf8: list[tuple[str, int]]  # (file, line number) of each line skipped as not UTF-8
-    blank_lines: int  # lines skipped as empty or blank
-    wordless_lines: int  # lines skipped because they cut to no searchable word
-    seconds: float
-
-
-class _Batch(NamedTuple):
-    sources: list[str]
-    rows: list[tuple[int, int, str]]  # (source index, line number, text) of each document
-    words: list[list[str]]
-    not_utf8: list[tuple[str, int]]
-    blank_lines: int
-    wordless_lines: int
+DEFAULT_WAIT = 30.0  # seconds a writer waits for another one to finish
 
 
 @contextmanager
-def _collector_paused() -> Iterator[None]:
+def collector_paused() -> Iterator[None]:
     """The road allocates millions of objects that never form cycles; the
     cyclic collector would walk the growing heap again and again for nothing."""
     was_enabled = gc.isenabled()
@@ -63,238 +50,186 @@ def _collector_paused() -> Iterator[None]:
             gc.enable()
 
 
-def _read_and_cut(corpus: str, segmenter: Segmenter) -> _Batch:
-    text = read_corpus(corpus)
-    words = segmenter.cut_many([line.text for line in text.lines])
-    rows, kept = [], []
-    for line, line_words in zip(text.lines, words):
-        if line_words:
-            rows.append((line.source, line.number, line.text))
-            kept.append(line_words)
-    not_utf8 = [(text.sources[source], number) for source, number in text.not_utf8]
-    batch = _Batch(text.sources, rows, kept, not_utf8, text.blank, len(words) - len(kept))
-    if not rows:
-        raise CorpusError(
-            f"{corpus}: no document to index ({len(text.sources)} file(s); "
-            f"{batch.blank_lines} blank line(s), {len(not_utf8)} line(s) not UTF-8, "
-            f"{batch.wordless_lines} line(s) without a searchable word)")
-    return batch
-
-
-def _check_parameters(b: float, k1: float) -> None:
-    if not (isinstance(b, (int, float)) and math.isfinite(b) and 0.0 <= b <= 1.0):
+def check_parameters(b: float, k1: float) -> None:
+    if isinstance(b, bool) or not (isinstance(b, (int, float)) and math.isfinite(b)
+                                   and 0.0 <= b <= 1.0):
         raise ValueError(f"b must be a number from 0 to 1, not {b!r}")
-    if not (isinstance(k1, (int, float)) and math.isfinite(k1) and k1 > 0.0):
+    if isinstance(k1, bool) or not (isinstance(k1, (int, float)) and math.isfinite(k1)
+                                    and k1 > 0.0):
         raise ValueError(f"k1 must be a positive finite number, not {k1!r}")
 
 
-def _trained_encoder(model: BM25, words: Iterable[list[str]]) -> tuple[bytes, BM25]:
-    """Trains `model`, then returns its file and a model loaded from that file.
+class FileCounts(NamedTuple):
+    """What a sync found: files new, changed, gone and unchanged."""
 
-    Documents are encoded with the loaded model, not the trained one: the file
-    keeps the average length to six decimals, and the stored weights must be
-    what anyone who loads the stored file computes."""
-    train = model.train
-    for document in words:
-        train(document)
-    content = model_file_bytes(model)
-    encoder = BM25()
-    encoder.load(content)  # type: ignore[arg-type]  # load takes the file's bytes as well
-    return content, encoder
+    new_files: int = 0
+    changed_files: int = 0
+    removed_files: int = 0
+    unchanged_files: int = 0
 
 
-def _new_token_ids(content: bytes, known: dict[str, int]) -> dict[str, int]:
-    """Ids for the model's words not yet in `known`, after the known ones, the
-    most frequent first."""
-    counts = model_statistics(content)["_doc_token_frequency"]
-    fresh = sorted((word for word in counts if word not in known),
-                   key=lambda word: (-counts[word], word))
-    start = max(known.values(), default=-1) + 1
-    return {word: start + offset for offset, word in enumerate(fresh)}
+def run_report(database: str, writer: DocumentWriter, started: float,
+               removed: int = 0, files: FileCounts = FileCounts()) -> IndexReport:
+    skipped = writer.skipped()
+    return IndexReport(database, writer.documents, writer.first_doc, writer.postings,
+                       skipped.undecodable, skipped.blank, skipped.wordless,
+                       time.perf_counter() - started, removed=removed,
+                       binary_files=tuple(skipped.binary_files),
+                       bad_records=tuple(skipped.bad_records), **files._asdict())
 
 
-def _encoded(encoder: BM25, documents: Iterable[tuple[int, list[str]]],
-             ids: dict[str, int]) -> PostingLists:
-    """The postings of documents given in ascending number, gathered by word."""
-    lists = PostingLists(max(ids.values(), default=-1) + 1)
-    encode, token_id, add = encoder.encode_document, ids.__getitem__, lists.add
-    for doc, document in documents:
-        vector = encode(document)
-        add(doc, map(token_id, vector), vector.values())
-    return lists
+def removal_report(database: str, connection: sqlite3.Connection, removed: int,
+                   started: float, files: FileCounts = FileCounts()) -> IndexReport:
+    """The report of a run that added nothing."""
+    next_doc = int(meta(connection, "next_doc"))  # type: ignore[call-overload]
+    return IndexReport(database, 0, next_doc, 0, [], 0, 0, time.perf_counter() - started,
+                       removed, **files._asdict())
 
 
-def _store(connection: sqlite3.Connection, batch: _Batch, content: bytes,
-           encoder: BM25, first_doc: int, known: dict[str, int]) -> int:
-    """Writes the batch's sources, documents, words and postings, and the
-    model; returns the number of postings."""
-    first_source = connection.execute("SELECT coalesce(max(id), 0) + 1 FROM source").fetchone()[0]
-    connection.executemany("INSERT INTO source(id, path) VALUES (?, ?)",
-                           [(first_source + index, os.path.abspath(path))
-                            for index, path in enumerate(batch.sources)])
-    connection.executemany(
-        "INSERT INTO document(id, source, line, text) VALUES (?, ?, ?, ?)",
-        [(doc, first_source + source, number, text)
-         for doc, (source, number, text) in enumerate(batch.rows, first_doc)])
-    ids = {**known, **_new_token_ids(content, known)}
-    lists = _encoded(encoder, enumerate(batch.words, first_doc), ids)
-    _write_tokens(connection, ids, lists.write(connection), every_word=False)
-    _record_encoding(connection, content, first_doc, first_doc + len(batch.words) - 1)
-    connection.execute("INSERT OR REPLACE INTO meta(key, value) VALUES ('model', ?)", (content,))
-    return lists.count
+def nothing_to_index(corpus: str, files: int, writer: DocumentWriter) -> CorpusError:
+    skipped = writer.skipped()
+    return CorpusError(
+        f"{corpus}: no document to index ({files} file(s); {skipped.blank} blank, "
+        f"{len(skipped.undecodable)} not decodable, {skipped.wordless} without a searchable "
+        f"word, {len(skipped.binary_files)} binary file(s), {len(skipped.bad_records)} "
+        "bad record(s))")
 
 
-def _record_encoding(connection: sqlite3.Connection, content: bytes, first_doc: int,
-                     last_doc: int) -> None:
-    average = float(model_statistics(content)["_doc_length_average"])
-    connection.execute("INSERT INTO encoding(first_doc, last_doc, doc_length_average) "
-                       "VALUES (?, ?, ?)", (first_doc, last_doc, average))
+def build_index(corpus: str, database: str, *, analysis: Analysis | None = None,
+                analyzer: Analyzer | None = None, jieba: Jieba | None = None,
+                documents: str = "line", id_field: str = "id", text_field: str = "text",
+                encoding: str = "utf-8", b: float = 0.75, k1: float = 1.2,
+                threads: int | None = None, progress: Progress | None = None) -> IndexReport:
+    """Indexes the corpus (a file, or a folder's files) into a new database
+    at `database`, which must not exist yet.
 
-
-def _write_tokens(connection: sqlite3.Connection, ids: dict[str, int],
-                  added: dict[int, TokenStats], every_word: bool) -> None:
-    """Writes the rows of the words that got postings, their counts and
-    weight bounds merged with what the table held; with `every_word`, also
-    the words that got none (their counts 0)."""
-    held = {token: TokenStats(postings, low, high) for token, postings, low, high in
-            connection.execute("SELECT id, postings, min_weight, max_weight FROM token "
-                               "WHERE postings > 0")}
-    rows = []
-    for word, token in ids.items():
-        new, old = added.get(token), held.get(token)
-        if new is None:
-            if old is None and every_word:
-                rows.append((word, token, 0, 0.0, 0.0))
-            continue
-        if old is not None:
-            new = TokenStats(old.postings + new.postings, min(old.low, new.low),
-                             max(old.high, new.high))
-        rows.append((word, token, new.postings, new.low, new.high))
-    connection.executemany("INSERT OR REPLACE INTO token(word, id, postings, min_weight, "
-                           "max_weight) VALUES (?, ?, ?, ?, ?)", rows)
-
-
-def _report(database: str, batch: _Batch, first_doc: int, postings: int,
-            started: float) -> IndexReport:
-    return IndexReport(database, len(batch.rows), first_doc, postings, batch.not_utf8,
-                       batch.blank_lines, batch.wordless_lines, time.perf_counter() - started)
-
-
-def build_index(corpus: str, database: str, *, jieba: Jieba | None = None,
-                b: float = 0.75, k1: float = 1.2, threads: int | None = None) -> IndexReport:
-    """Indexes the corpus (a file, one document per line, or a folder of such
-    files) into a new database at `database`, which must not exist yet."""
+    `documents` says what a document is: "line" (each line of each file),
+    "file" (each file) or "record" (each line of a JSON Lines file, an
+    object whose `id_field` is the record's own id and whose `text_field`
+    its text). `analysis` says how text becomes words (analysis.py; the
+    default folds case and width and leaves out the standard stop words);
+    pass an `analyzer` built with it to share its Jieba. Both are stored and
+    used by every later run."""
     started = time.perf_counter()
-    _check_parameters(b, k1)
+    check_parameters(b, k1)
+    shape = DocumentShape(documents, id_field, text_field, encoding).checked()
     check_target_free(database)
-    segmenter = Segmenter(jieba, threads)
-    with _collector_paused():
-        batch = _read_and_cut(corpus, segmenter)
-        content, encoder = _trained_encoder(BM25(b, k1), batch.words)
-        folder = os.path.dirname(os.path.abspath(database))
-        partial = scratch_file(folder, database, ".partial")
-        try:
-            postings = _build_file(partial, batch, content, encoder)
-            move_into_place(partial, database)
-        finally:
-            os.unlink(partial)
-    sync_folder(folder)
-    return _report(database, batch, 1, postings, started)
+    if analyzer is None:
+        analyzer = analyzer_for(analysis if analysis is not None else Analysis(), jieba, threads)
+    elif analysis is not None and analysis != analyzer.analysis:
+        raise ValueError("give the analysis or an analyzer built with it, not two analyses")
+    files = corpus_files(corpus, exclude=database_files(database))
+    folder = os.path.dirname(os.path.abspath(database))
+    scratch = Scratch(database)
+    try:
+        with collector_paused():
+            writer = _build_file(scratch.path, files, analyzer, shape, b, k1, progress)
+        if writer.documents == 0:
+            raise nothing_to_index(corpus, len(files), writer)
+        with interrupts_held() as held:
+            move_into_place(scratch.path, database)
+            held.committed()
+            scratch.remove()
+            sync_directory(folder)
+        report = run_report(database, writer, started)
+        if held.received:
+            raise CommittedButInterrupted(report)
+        return report
+    finally:
+        with interrupts_held():
+            scratch.remove()
 
 
-def _build_file(partial: str, batch: _Batch, content: bytes, encoder: BM25) -> int:
-    """Builds the database in `partial`, a file that nobody else sees yet."""
-    connection = sqlite3.connect(partial, isolation_level=None)
+def _build_file(path: str, files: list, analyzer: Analyzer,  # type: ignore[type-arg]
+                shape: DocumentShape, b: float, k1: float,
+                progress: Progress | None) -> DocumentWriter:
+    """Builds the database in `path`, a file that nobody else sees yet."""
+    connection = sqlite3.connect(path, isolation_level=None)
     try:
         # Nothing to protect until the file is complete: no journal, no syncs.
-        # Every table goes in in key order (postings by word, in blocks), so
-        # the pages come out full without a compacting copy.
+        # Pages of 16 KiB hold a block of postings without an overflow page
+        # (which a 4 KiB page would need, and fill by half).
         connection.executescript(
-            "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF;"
-            "PRAGMA cache_size = -262144; PRAGMA temp_store = MEMORY;"
+            "PRAGMA page_size = 16384; PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF;"
+            "PRAGMA cache_size = -65536; PRAGMA temp_store = MEMORY;"
             f"PRAGMA application_id = {APPLICATION_ID};"
             f"PRAGMA user_version = {LAYOUT_VERSION};"
             "BEGIN;" + SCHEMA)
-        connection.execute("INSERT INTO meta(key, value) VALUES ('segmenter', ?)", (SEGMENTER,))
-        postings = _store(connection, batch, content, encoder, 1, {})
+        for key, value in (("analysis", analyzer.analysis.to_json()),
+                           ("fingerprints", analyzer.analysis.fingerprints()),
+                           ("documents", shape.to_json()), ("b", b"%f" % b),
+                           ("k1", b"%f" % k1), ("next_doc", 1), ("length_total", 0)):
+            set_meta(connection, key, value)
+        writer = DocumentWriter(connection, analyzer, shape, progress)
+        writer.add_files(files)
+        writer.finish()
+        if writer.documents:
+            derive_model(connection)
         connection.execute("COMMIT")
         connection.execute("PRAGMA journal_mode = WAL")
     finally:
         connection.close()
-    with open(partial, "rb+") as handle:
+    with open(path, "rb+") as handle:
         os.fsync(handle.fileno())
-    return postings
+    return writer
 
 
-@contextmanager
-def _write_transaction(database: str) -> Iterator[sqlite3.Connection]:
-    connection = open_existing(database)
-    try:
-        connection.executescript("PRAGMA cache_size = -262144; PRAGMA temp_store = MEMORY;")
-        try:
-            connection.execute("BEGIN IMMEDIATE")
-        except sqlite3.OperationalError as error:
-            raise DatabaseError(f"{database}: cannot write now ({error})") from None
-        try:
-            yield connection
-            connection.execute("COMMIT")
-        except BaseException:
-            connection.execute("ROLLBACK")
-            raise
-    finally:
-        connection.close()
-
-
-def _stored_model(connection: sqlite3.Connection) -> BM25:
-    model = BM25()
-    model.load(connection.execute("SELECT value FROM meta WHERE key = 'model'").fetchone()[0])
-    return model
-
-
-def add_documents(corpus: str, database: str, *, jieba: Jieba | None = None,
-                  threads: int | None = None) -> IndexReport:
-    """Adds the corpus's documents to an existing database, in one transaction.
-
-    The stored model learns the new documents, and queries use its new
-    statistics. The new documents are encoded with the new average length;
-    the documents stored before keep the weights of the average they were
-    encoded with (`SearchIndex.stale_documents` counts them) until `reencode`."""
+def add_documents(corpus: str, database: str, *, analyzer: Analyzer | None = None,
+                  jieba: Jieba | None = None, threads: int | None = None,
+                  wait: float = DEFAULT_WAIT, progress: Progress | None = None) -> IndexReport:
+    """Adds the documents of the corpus's files, none of which the database
+    holds yet, in one transaction, with the database's own analysis and
+    document shape. Files it holds already are refused: `sync` replaces
+    their documents."""
     started = time.perf_counter()
-    segmenter = Segmenter(jieba, threads)
-    with _collector_paused(), _write_transaction(database) as connection:
-        batch = _read_and_cut(corpus, segmenter)
-        content, encoder = _trained_encoder(_stored_model(connection), batch.words)
-        first_doc = connection.execute("SELECT coalesce(max(id), 0) + 1 FROM document").fetchone()[0]
-        known = dict(connection.execute("SELECT word, id FROM token"))
-        postings = _store(connection, batch, content, encoder, first_doc, known)
-    return _report(database, batch, first_doc, postings, started)
+    upgrade_if_needed(database, jieba=jieba, threads=threads)
+    checked = stored_analyzer(database, analyzer, jieba, threads)
+
+    def change(connection: sqlite3.Connection) -> IndexReport:
+        shape = stored_shape(connection)
+        files = corpus_files(corpus, exclude=database_files(database))
+        held = [source.path for source in files if connection.execute(
+            "SELECT 1 FROM source WHERE path = ?", (source.path,)).fetchone()]
+        if held:
+            shown = ", ".join(held[:3]) + (" ..." if len(held) > 3 else "")
+            raise CorpusError(f"{len(held)} file(s) of {corpus} are in the database already "
+                              f"({shown}): keep them in step with 'python -m pyvornlex_search "
+                              f"sync {corpus} {database}' (nothing was changed)")
+        writer = DocumentWriter(connection, checked, shape, progress)
+        writer.add_files(files)
+        writer.finish()
+        if writer.documents == 0:
+            raise nothing_to_index(corpus, len(files), writer)
+        derive_model(connection, writer.changed_words)
+        return run_report(database, writer, started)
+
+    with collector_paused():
+        return write_transaction(database, wait, change)
 
 
-def reencode(database: str, *, jieba: Jieba | None = None,
-             threads: int | None = None) -> IndexReport:
-    """Encodes every stored document again with the stored model, in one
-    transaction, so that all weights use the model's current average length."""
+def reencode(database: str, *, use_current_files: bool = False,
+             analyzer: Analyzer | None = None, jieba: Jieba | None = None,
+             threads: int | None = None, wait: float = DEFAULT_WAIT,
+             progress: Progress | None = None) -> IndexReport:
+    """Cuts every stored document again with the stored analysis and rebuilds
+    the postings and counts, in one transaction. With `use_current_files`,
+    the analysis's files (user dictionaries, stop words) are taken as they
+    are now, and their new fingerprints stored: the way forward when a file
+    changed on purpose. Documents that no longer cut to a word are removed."""
     started = time.perf_counter()
-    segmenter = Segmenter(jieba, threads)
-    with _collector_paused(), _write_transaction(database) as connection:
-        content = connection.execute("SELECT value FROM meta WHERE key = 'model'").fetchone()[0]
-        model = BM25()
-        model.load(content)
-        documents = connection.execute("SELECT id, text FROM document ORDER BY id").fetchall()
-        words = segmenter.cut_many([text for _, text in documents])
-        known = dict(connection.execute("SELECT word, id FROM token"))
-        # A segmenter that changed since indexing may bring words never seen.
-        missing = sorted({word for document in words for word in document} - known.keys())
-        start = max(known.values(), default=-1) + 1
-        ids = {**known, **{word: start + offset for offset, word in enumerate(missing)}}
-        lists = _encoded(
-            model, ((doc, document) for (doc, _), document in zip(documents, words) if document),
-            ids)
-        connection.execute("DELETE FROM posting")
-        connection.execute("DELETE FROM token")
-        # Every word: some may have lost all their postings.
-        _write_tokens(connection, ids, lists.write(connection), every_word=True)
-        connection.execute("DELETE FROM encoding")
-        _record_encoding(connection, content, documents[0][0], documents[-1][0])
-    return IndexReport(database, len(documents), documents[0][0], lists.count, [], 0, 0,
-                       time.perf_counter() - started)
+    upgrade_if_needed(database, jieba=jieba, threads=threads)
+    checked = stored_analyzer(database, analyzer, jieba, threads, check=not use_current_files)
+
+    def change(connection: sqlite3.Connection) -> IndexReport:
+        shape = stored_shape(connection)
+        if use_current_files:
+            set_meta(connection, "fingerprints", checked.analysis.fingerprints())
+        writer, wordless = recut_stored(connection, checked, shape, progress)
+        if writer.documents == 0:
+            raise CorpusError(f"{database}: no stored document cuts to a searchable word with "
+                              "this analysis (nothing was changed)")
+        derive_model(connection)
+        return run_report(database, writer, started, removed=wordless)
+
+    with collector_paused():
+        return write_transaction(database, wait, change)

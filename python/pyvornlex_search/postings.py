@@ -1,97 +1,341 @@
 """Posting blocks: the postings of one word for a run of documents, kept as
-two packed arrays in one row, document numbers (unsigned 32-bit) and their
-weights (the exact doubles that encode_document gave), both little-endian
-and in ascending document order.
+two arrays in one row: document numbers (unsigned 32-bit) and the word's
+term frequency in each (unsigned, 8, 16 or 32 bits: the narrowest that
+holds the block's largest), in ascending document order, little-endian.
+Each blob is a tag byte and the bytes, deflated (zlib) when that
+makes them shorter; document numbers are stored byte plane by byte plane
+(`pack`), so that the repeated high bytes of ascending numbers deflate to
+almost nothing. A block's count is its documents' bytes over four, and the
+frequencies' width their bytes over the count.
 
-A row per word and indexing run instead of a row per posting: SQLite spends
-about a microsecond and a B-tree search on every row it inserts, which made
-the postings most of an index's build time; a block goes in with one insert
-and comes out with one read, and a word's blocks, keyed by their first
-document, concatenate into its list in document order."""
+A row per block instead of a row per posting: SQLite spends about a
+microsecond and a B-tree search on every row it inserts; a block goes in
+with one insert and comes out with one read, and a word's blocks, keyed by
+their first document, concatenate into its list in document order. Blocks
+hold at most BLOCK postings, so that looking up a few documents of a long
+list reads a few blocks, not the list: the keys of a word's blocks are its
+skip list (`look_up` reads them, then only the blocks that can hold the
+documents it is asked for).
+
+Writing and reading keep the interpreter's work per block, not per
+posting: documents are counted, grouped by word and decoded by C-level
+calls (Counter, map over bound methods, slices, array conversions)."""
 
 from __future__ import annotations
 
+import json
 import sqlite3
 import sys
+import zlib
 from array import array
-from typing import Iterable, Iterator, NamedTuple
+from bisect import bisect_left, bisect_right
+from collections import Counter, defaultdict, deque
+from functools import partial
+from itertools import repeat
+from typing import Callable, Collection, Iterable, NamedTuple, Sequence
 
-__all__ = ["PostingLists", "TokenStats", "read_postings", "pack", "unpack"]
+__all__ = ["BLOCK", "PostingWriter", "TokenStats", "read_postings", "look_up",
+           "delete_postings", "pack", "unpack"]
 
-_READ = "SELECT docs, weights FROM posting WHERE token = ? ORDER BY first_doc"
-_WRITE = "INSERT INTO posting(token, first_doc, docs, weights) VALUES (?, ?, ?, ?)"
+BLOCK = 512
+_READ = "SELECT docs, tfs FROM posting WHERE token = ? ORDER BY first_doc"
+_FIRSTS = "SELECT first_doc FROM posting WHERE token = ? ORDER BY first_doc"
+_SOME = ("SELECT docs, tfs FROM posting WHERE token = ? AND first_doc IN "
+         "(SELECT value FROM json_each(?)) ORDER BY first_doc")
+_WRITE = "INSERT INTO posting(token, first_doc, docs, tfs) VALUES (?, ?, ?, ?)"
+_WIDTHS = {1: "B", 2: "H", 4: "I"}
+_DEFLATE_FROM = 64  # bytes
+_LOW = (1 << 32) - 1  # the largest document number
 
-if array("I").itemsize != 4 or array("d").itemsize != 8:
-    raise ImportError("pyvornlex_search needs 4-byte unsigned ints and 8-byte doubles")
+if array("I").itemsize != 4 or array("H").itemsize != 2:
+    raise ImportError("pyvornlex_search needs 2-byte and 4-byte unsigned ints")
 _SWAP = sys.byteorder != "little"
+_drain: deque[object] = deque(maxlen=0)
+_consume = _drain.extend
+_append = array.append
 
 
-def pack(docs: array, weights: array) -> tuple[bytes, bytes]:  # type: ignore[type-arg]
-    """The two blobs of a block."""
+def _narrowest(widest: int) -> str:
+    return "B" if widest < 1 << 8 else "H" if widest < 1 << 16 else "I"
+
+
+def _squeezed(data: bytes) -> bytes:
+    """A tag byte and the data, deflated when that makes it shorter (short
+    data is not tried: deflate's own header would eat what it saves)."""
+    deflated = zlib.compress(data, 1) if len(data) >= _DEFLATE_FROM else data
+    return b"\1" + deflated if len(deflated) < len(data) else b"\0" + data
+
+
+def _unsqueezed(blob: bytes) -> bytes:
+    if blob[:1] == b"\0":
+        return blob[1:]
+    if blob[:1] == b"\1":
+        try:
+            return zlib.decompress(blob[1:])
+        except zlib.error:
+            pass
+    raise ValueError("a posting block that does not decode: the file is damaged")
+
+
+def pack(docs: Sequence[int], tfs: Sequence[int]) -> tuple[bytes, bytes]:
+    """The two blobs of a block. Document numbers are stored byte plane by
+    byte plane (every number's lowest byte, then every second byte, ...):
+    the high planes of ascending numbers repeat, which deflate all but
+    removes, without a step per posting to take differences."""
+    numbers = array("I", docs)
     if _SWAP:
-        docs, weights = array("I", docs), array("d", weights)
-        docs.byteswap()
-        weights.byteswap()
-    return docs.tobytes(), weights.tobytes()
-
-
-def unpack(docs_blob: bytes, weights_blob: bytes) -> tuple[array, array]:  # type: ignore[type-arg]
-    docs, weights = array("I"), array("d")
-    docs.frombytes(docs_blob)
-    weights.frombytes(weights_blob)
+        numbers.byteswap()
+    raw = numbers.tobytes()
+    planes = b"".join([raw[0::4], raw[1::4], raw[2::4], raw[3::4]])
+    frequencies = array(_narrowest(max(tfs)), tfs)
     if _SWAP:
-        docs.byteswap()
-        weights.byteswap()
-    if len(docs) != len(weights):
+        frequencies.byteswap()
+    return _squeezed(planes), _squeezed(frequencies.tobytes())
+
+
+def _decoded(docs_blob: bytes, tfs_blob: bytes) -> tuple[bytes, bytes, str]:
+    """The documents' little-endian bytes, the frequencies' and their type code."""
+    planes, frequencies = _unsqueezed(docs_blob), _unsqueezed(tfs_blob)
+    count = len(planes) // 4
+    code = _WIDTHS.get(len(frequencies) // count) if count else None
+    if code is None or len(planes) % 4 or len(frequencies) != count * array(code).itemsize:
         raise ValueError("a posting block whose arrays differ in length: the file is damaged")
-    return docs, weights
+    raw = bytearray(len(planes))
+    for plane in range(4):
+        raw[plane::4] = planes[plane * count:(plane + 1) * count]
+    return raw, frequencies, code
+
+
+def unpack(docs_blob: bytes, tfs_blob: bytes) -> tuple[array, array]:  # type: ignore[type-arg]
+    raw, frequencies, code = _decoded(docs_blob, tfs_blob)
+    docs, tfs = array("I"), array(code)
+    docs.frombytes(raw)
+    tfs.frombytes(frequencies)
+    if _SWAP:
+        docs.byteswap()
+        tfs.byteswap()
+    return docs, tfs
+
+
+def _joined(rows: list[tuple[bytes, bytes]]) -> tuple[array, array]:  # type: ignore[type-arg]
+    """The blocks of `rows`, in their order, as one pair of arrays: one
+    conversion each for the whole list, not a step per posting."""
+    if not rows:
+        return array("I"), array("B")
+    blocks = [_decoded(docs_blob, tfs_blob) for docs_blob, tfs_blob in rows]
+    docs = array("I")
+    docs.frombytes(b"".join([block[0] for block in blocks]))
+    widest = max((block[2] for block in blocks), key=lambda code: array(code).itemsize)
+    tfs = array(widest)
+    if _SWAP:
+        docs.byteswap()
+    if all(block[2] == widest for block in blocks):
+        tfs.frombytes(b"".join([block[1] for block in blocks]))
+        if _SWAP:
+            tfs.byteswap()
+        return docs, tfs
+    for _, frequencies, code in blocks:
+        block_tfs = array(code)
+        block_tfs.frombytes(frequencies)
+        if _SWAP:
+            block_tfs.byteswap()
+        tfs.extend(block_tfs if code == widest else array(widest, block_tfs))
+    return docs, tfs
 
 
 def read_postings(connection: sqlite3.Connection,
                   token: int) -> tuple[array, array]:  # type: ignore[type-arg]
-    """Every posting of a word, in ascending document order."""
-    docs, weights = array("I"), array("d")
-    for docs_blob, weights_blob in connection.execute(_READ, (token,)):
-        block_docs, block_weights = unpack(docs_blob, weights_blob)
-        docs.extend(block_docs)
-        weights.extend(block_weights)
-    return docs, weights
+    """Every posting of a word, in ascending document order: documents and
+    term frequencies."""
+    return _joined(connection.execute(_READ, (token,)).fetchall())
+
+
+def look_up(connection: sqlite3.Connection, token: int,
+            docs: Collection[int]) -> tuple[array, array]:  # type: ignore[type-arg]
+    """The postings of a word's blocks that can hold the documents `docs`
+    (in any order), in document order: every posting of those documents, and
+    others of the same blocks. Reads the word's block keys, then the blocks."""
+    firsts = [row[0] for row in connection.execute(_FIRSTS, (token,))]
+    if not docs or not firsts:
+        return array("I"), array("B")
+    places = set(map(partial(bisect_right, firsts), docs))
+    places.discard(0)  # documents before the word's first block
+    if len(places) == len(firsts):
+        return read_postings(connection, token)
+    wanted = json.dumps([firsts[place - 1] for place in sorted(places)])
+    return _joined(connection.execute(_SOME, (token, wanted)).fetchall())
 
 
 class TokenStats(NamedTuple):
-    """What a block adds to its word's row: counts and the weight bounds."""
+    """A word's postings as its `token` row counts them."""
 
+    occurrences: int  # the sum of the term frequencies
     postings: int
-    low: float
-    high: float
+    max_tf: int
+    min_length: int  # the fewest words of a document that holds it
+
+    def joined(self, other: TokenStats) -> TokenStats:
+        return TokenStats(self.occurrences + other.occurrences, self.postings + other.postings,
+                          max(self.max_tf, other.max_tf), min(self.min_length, other.min_length))
 
 
-class PostingLists:
-    """The postings of documents given in ascending number, gathered by word
-    (a token id below `tokens`), then written as one block per word."""
+def _new_array() -> array:  # type: ignore[type-arg]
+    return array("I")
 
-    def __init__(self, tokens: int) -> None:
-        self._docs = [array("I") for _ in range(tokens)]
-        self._weights = [array("d") for _ in range(tokens)]
 
-    def add(self, doc: int, tokens: Iterable[int], weights: Iterable[float]) -> None:
-        """The postings of document `doc`, numbered above every document before."""
-        all_docs, all_weights = self._docs, self._weights
-        for token, weight in zip(tokens, weights):
-            all_docs[token].append(doc)
-            all_weights[token].append(weight)
+class PostingWriter:
+    """Gathers the postings of new documents, numbered from `first_doc` on
+    (above every document stored before), by word, and writes them in blocks
+    of BLOCK: a word's postings wait in memory until a block is full, and all
+    that waits is written as shorter blocks once `limit` postings wait, so
+    that memory holds at most about `limit` postings (8 bytes each) and a
+    length (4 bytes) per document, whatever the corpus.
 
-    @property
-    def count(self) -> int:
-        return sum(map(len, self._docs))
+    Blocks fill up between batches (`end_batch`), not posting by posting."""
 
-    def _blocks(self) -> Iterator[tuple[int, int, bytes, bytes]]:
-        for token, docs in enumerate(self._docs):
-            if docs:
-                yield (token, docs[0], *pack(docs, self._weights[token]))
+    def __init__(self, connection: sqlite3.Connection, first_doc: int,
+                 limit: int = 2_000_000) -> None:
+        self._connection = connection
+        self._limit = limit
+        self._first_doc = first_doc
+        self.lengths = array("I")  # of the documents from first_doc on (0: none)
+        self._docs: defaultdict[int, array] = defaultdict(_new_array)  # type: ignore[type-arg]
+        self._tfs: defaultdict[int, array] = defaultdict(_new_array)  # type: ignore[type-arg]
+        self._touched: set[int] = set()
+        self._count_waiting = 0
+        self.stats: dict[int, TokenStats] = {}  # what this writer added, by word
+        self.count = 0
 
-    def write(self, connection: sqlite3.Connection) -> dict[int, TokenStats]:
-        """Inserts the blocks; returns each word's counts and bounds."""
-        connection.executemany(_WRITE, self._blocks())
-        return {token: TokenStats(len(docs), min(self._weights[token]), max(self._weights[token]))
-                for token, docs in enumerate(self._docs) if docs}
+    def _note_lengths(self, docs: Sequence[int], lengths: Sequence[int]) -> None:
+        if not docs:
+            return
+        start = docs[0] - self._first_doc
+        if start < len(self.lengths):
+            raise ValueError(f"document {docs[0]} out of turn")
+        if docs[-1] - docs[0] == len(docs) - 1:  # consecutive: one extension
+            self.lengths.frombytes(bytes(4 * (start - len(self.lengths))))
+            self.lengths.extend(lengths)
+            return
+        for doc, length in zip(docs, lengths):
+            gap = doc - self._first_doc - len(self.lengths)
+            if gap < 0:
+                raise ValueError(f"document {doc} out of turn")
+            self.lengths.frombytes(bytes(4 * gap))
+            self.lengths.append(length)
+
+    def _wait(self, tokens: list[int], docs: Iterable[int], tfs: Iterable[int]) -> None:
+        _consume(map(_append, map(self._docs.__getitem__, tokens), docs))
+        _consume(map(_append, map(self._tfs.__getitem__, tokens), tfs))
+        self._touched.update(tokens)
+        self._count_waiting += len(tokens)
+
+    def add(self, doc: int, length: int, tokens: Sequence[int], tfs: Iterable[int]) -> None:
+        """The postings of document `doc` (above every document added before)
+        of `length` words: its distinct words and their term frequencies."""
+        self._note_lengths([doc], [length])
+        self._wait(list(tokens), repeat(doc), tfs)
+
+    def add_documents(self, docs: Sequence[int], words: Sequence[Sequence[str]],
+                      token_of: Callable[[str], int]) -> None:
+        """The postings of the documents `docs` (ascending, above every
+        document added before), each given as its words in order (repeats
+        count) and measured by their number; `token_of` gives a word's id.
+
+        Each document's words are counted in a dict of its own (small enough
+        to stay in the processor's cache: counting a whole batch in one dict
+        costs a cache miss a posting), then its postings are appended to
+        their words' arrays by C-level maps."""
+        if len(docs) != len(words):
+            raise ValueError("the words of every document")
+        self._note_lengths(docs, list(map(len, words)))
+        if docs and docs[-1] > _LOW:
+            raise ValueError(f"document number {docs[-1]} beyond 32 bits")
+        waiting_docs, waiting_tfs = self._docs.__getitem__, self._tfs.__getitem__
+        touched = self._touched.update
+        count = 0
+        for doc, document_words in zip(docs, words):
+            counts = Counter(document_words)
+            tokens = list(map(token_of, counts))
+            _consume(map(_append, map(waiting_docs, tokens), repeat(doc)))
+            _consume(map(_append, map(waiting_tfs, tokens), counts.values()))
+            touched(tokens)
+            count += len(tokens)
+        self._count_waiting += count
+
+    def end_batch(self) -> None:
+        """Writes the full blocks, and everything when too much waits."""
+        if self._count_waiting >= self._limit:
+            self.flush()
+            return
+        for token in sorted(self._touched):
+            docs = self._docs[token]
+            if len(docs) >= BLOCK:
+                tfs = self._tfs[token]
+                full = len(docs) - len(docs) % BLOCK
+                for start in range(0, full, BLOCK):
+                    self._write(token, docs[start:start + BLOCK], tfs[start:start + BLOCK])
+                del docs[:full], tfs[:full]
+                if not docs:
+                    del self._docs[token], self._tfs[token]
+        self._touched.clear()
+
+    def _write(self, token: int, docs: array, tfs: array) -> None:  # type: ignore[type-arg]
+        self._connection.execute(_WRITE, (token, docs[0], *pack(docs, tfs)))
+        lengths = self.lengths.__getitem__
+        block = TokenStats(sum(tfs), len(docs), max(tfs),
+                           min(map(lengths, map(self._first_doc.__rsub__, docs))))
+        old = self.stats.get(token)
+        self.stats[token] = block if old is None else old.joined(block)
+        self._count_waiting -= len(docs)
+        self.count += len(docs)
+
+    def flush(self) -> None:
+        """Writes every posting that waits."""
+        for token in sorted(self._docs):
+            docs, tfs = self._docs[token], self._tfs[token]
+            for start in range(0, len(docs), BLOCK):
+                self._write(token, docs[start:start + BLOCK], tfs[start:start + BLOCK])
+        self._docs.clear()
+        self._tfs.clear()
+        self._touched.clear()
+
+
+def delete_postings(connection: sqlite3.Connection, token: int,
+                    docs: Sequence[int]) -> tuple[int, int]:
+    """Removes the postings of the documents `docs` (ascending) from a word's
+    blocks; returns how many there were and their occurrences. Only the
+    blocks that hold them are read and rewritten, and each by slices, so a
+    few documents cost a few blocks, not the list."""
+    removed = occurrences = 0
+    rows = connection.execute("SELECT first_doc, docs, tfs FROM posting WHERE token = ? AND "
+                              "first_doc <= ? ORDER BY first_doc DESC", (token, docs[-1]))
+    end = len(docs)
+    for first_doc, docs_blob, tfs_blob in rows:
+        start = bisect_left(docs, first_doc, 0, end)
+        if start < end:
+            block_docs, block_tfs = unpack(docs_blob, tfs_blob)
+            kept_docs, kept_tfs = array("I"), array(block_tfs.typecode)
+            at = 0
+            for doc in docs[start:end]:
+                found = bisect_left(block_docs, doc, at)
+                if found < len(block_docs) and block_docs[found] == doc:
+                    kept_docs.extend(block_docs[at:found])
+                    kept_tfs.extend(block_tfs[at:found])
+                    occurrences += block_tfs[found]
+                    removed += 1
+                    at = found + 1
+            if at:  # something went
+                kept_docs.extend(block_docs[at:])
+                kept_tfs.extend(block_tfs[at:])
+                if kept_docs:
+                    connection.execute(
+                        "UPDATE posting SET first_doc = ?, docs = ?, tfs = ? WHERE token = ? "
+                        "AND first_doc = ?", (kept_docs[0], *pack(kept_docs, kept_tfs), token,
+                                              first_doc))
+                else:
+                    connection.execute("DELETE FROM posting WHERE token = ? AND first_doc = ?",
+                                       (token, first_doc))
+        end = start
+        if end == 0:
+            break
+    return removed, occurrences

@@ -1,6 +1,6 @@
-"""Every row of the README's "Bad input" table: each kind of hostile input gets
-a clear Python exception (or the documented result), the model stays as it
-was where the table says so, and the interpreter lives on."""
+"""Every row of the "Bad input" table of docs/errors.md: each kind of hostile
+input gets a clear Python exception (or the documented result), the model
+stays as it was where the table says so, and the interpreter lives on."""
 
 import os
 import subprocess

@@ -117,7 +117,7 @@ class OfflineInstall(unittest.TestCase):
         version, *recorded = self.output_lines(script)
         self.assertEqual(version, project_version())
         ours = ("pyvornlex.", "pyvornlex-stubs", "pyvornlex_data", "pyvornlex_merge",
-                "pyvornlex_search",
+                "pyvornlex_search", "_pyvornlex_files",
                 "pyvornlex-" + version)
         on_disk = {os.path.relpath(os.path.join(d, f), self.site_packages)
                    for d, _, files in os.walk(self.site_packages) for f in files
@@ -128,8 +128,10 @@ class OfflineInstall(unittest.TestCase):
         self.assertIn("pyvornlex_data/py.typed", recorded)
         self.assertIn("pyvornlex_merge/py.typed", recorded)
         self.assertIn("pyvornlex_merge/__main__.py", recorded)
+        self.assertIn("_pyvornlex_files/model_file.py", recorded)
         self.assertIn("pyvornlex_search/py.typed", recorded)
         self.assertIn("pyvornlex_search/__main__.py", recorded)
+        self.assertIn("pyvornlex_search/page.html", recorded)  # the server's page
 
     def test_search_package_indexes_and_searches_from_the_venv(self):
         script = (

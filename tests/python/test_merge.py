@@ -15,7 +15,7 @@ import unittest
 from pyvornlex import BM25
 from pyvornlex_merge import (CountOverflowError, MergeError, merge_files, merge_texts,
                              model_bytes, model_text, write_model)
-from pyvornlex_merge.layout import rebuilt_total
+from _pyvornlex_files.model_file import rebuilt_total
 
 # Tokens that the file escapes, sorts differently once escaped, or keeps raw.
 TRICKY = ["tab\there", 'q"uote', "back\\slash", "", "\x01", "\x7f", "x\0y", "\r\n", "\b\f",

@@ -1,8 +1,10 @@
-"""README.md stays true: its Python blocks run, its interactive (pycon)
-examples print what they show, its opening commands and the files it names
-exist. A block right after a line "<!-- not run: ... -->" is skipped."""
+"""README.md and the pages of docs/ stay true: their Python blocks run, their
+interactive (pycon) examples print what they show, their links between pages
+resolve, and the files they name exist; the README opens with its two
+commands. A block right after a line "<!-- not run: ... -->" is skipped."""
 
 import doctest
+import glob
 import os
 import re
 import subprocess
@@ -13,8 +15,11 @@ import unittest
 SOURCE_DIR = os.path.abspath(os.environ.get(
     "VORN_SOURCE_DIR", os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")))
 README = os.path.join(SOURCE_DIR, "README.md")
+PAGES = [README] + sorted(glob.glob(os.path.join(SOURCE_DIR, "docs", "*.md")))
 FENCE = re.compile(r"^```(\w*)\n(.*?)^```$", re.MULTILINE | re.DOTALL)
 SKIP_MARK = "<!-- not run:"
+LINK = re.compile(r"\[[^\]]*\]\(([^)\s]+)\)")
+HEADING = re.compile(r"^#{1,6} (.*)$", re.MULTILINE)
 PASTE = """\
 import code, sys
 console = code.InteractiveConsole()
@@ -22,6 +27,15 @@ for line in sys.stdin.read().splitlines():
     console.push(line)
 console.push("")
 """
+
+
+def read(path):
+    with open(path, encoding="utf-8") as handle:
+        return handle.read()
+
+
+def name(path):
+    return os.path.relpath(path, SOURCE_DIR)
 
 
 def blocks(text):
@@ -34,12 +48,28 @@ def blocks(text):
     return found
 
 
-class Readme(unittest.TestCase):
+def anchors(text):
+    """The anchors of a page's headings, as the usual Markdown renderers make
+    them: lower case, punctuation dropped, blanks turned into hyphens, a
+    repeated one numbered."""
+    seen = {}
+    for heading in HEADING.findall(FENCE.sub("", text)):
+        slug = re.sub(r"[^\w\- ]", "", heading.strip().lower()).replace(" ", "-")
+        count = seen.get(slug, 0)
+        seen[slug] = count + 1
+        yield slug if count == 0 else "%s-%d" % (slug, count)
+
+
+class Pages(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        with open(README, encoding="utf-8") as handle:
-            cls.text = handle.read()
-        cls.blocks = blocks(cls.text)
+        cls.texts = {path: read(path) for path in PAGES}
+        cls.text = cls.texts[README]
+        cls.blocks = {path: blocks(text) for path, text in cls.texts.items()}
+
+    def every_block(self, language):
+        return [(path, code, line) for path, found in self.blocks.items()
+                for lang, code, line, skip in found if lang == language and not skip]
 
     def run_in_scratch_directory(self, code, pasted=False):
         """Runs `code` as a script, or line by line as pasted into the
@@ -49,25 +79,27 @@ class Readme(unittest.TestCase):
             return subprocess.run(command, cwd=directory, input=code if pasted else None,
                                   capture_output=True, text=True, timeout=120)
 
+    def test_the_docs_are_there(self):
+        self.assertGreaterEqual(len(PAGES), 10)
+
     def test_opens_with_the_two_commands(self):
-        language, code, _, _ = self.blocks[0]
+        language, code, _, _ = self.blocks[README][0]
         commands = [line.split("#")[0].strip() for line in code.splitlines()]
         self.assertEqual((language, commands), ("sh", ["bash scripts/demo.sh",
                                                        "bash scripts/test.sh"]))
         self.assertTrue(self.text.startswith("# pyvornlex\n\n```sh\n"))
 
     def test_python_blocks_run(self):
-        python = [(code, line) for lang, code, line, skip in self.blocks
-                  if lang == "python" and not skip]
-        self.assertGreaterEqual(len(python), 1)
-        for code, line in python:
-            with self.subTest(line=line):
+        python = self.every_block("python")
+        self.assertGreaterEqual(len(python), 2)
+        for path, code, line in python:
+            with self.subTest(page=name(path), line=line):
                 result = self.run_in_scratch_directory(code)
                 self.assertEqual(result.returncode, 0, result.stderr)
 
     def test_quick_start_pastes_and_prints_what_the_text_says(self):
         start = self.text.index("## Quick start")
-        code = next(c for lang, c, line, _ in self.blocks
+        code = next(c for lang, c, line, _ in self.blocks[README]
                     if lang == "python" and self.text.index(c) > start)
         pasted = self.run_in_scratch_directory(code, pasted=True)
         self.assertEqual(pasted.stderr, "")
@@ -77,15 +109,15 @@ class Readme(unittest.TestCase):
 
     def test_interactive_examples_print_what_they_show(self):
         parser = doctest.DocTestParser()
-        interactive = [(code, line) for lang, code, line, skip in self.blocks
-                       if lang == "pycon" and not skip]
-        self.assertGreaterEqual(len(interactive), 4)
+        interactive = self.every_block("pycon")
+        self.assertGreaterEqual(len(interactive), 6)
         previous = os.getcwd()
-        for code, line in interactive:
-            with self.subTest(line=line), tempfile.TemporaryDirectory() as directory:
+        for path, code, line in interactive:
+            with self.subTest(page=name(path), line=line), \
+                    tempfile.TemporaryDirectory() as directory:
                 os.chdir(directory)
                 try:
-                    test = parser.get_doctest(code, {}, "README.md", README, line)
+                    test = parser.get_doctest(code, {}, name(path), path, line)
                     runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
                     output = []
                     result = runner.run(test, out=output.append)
@@ -93,18 +125,33 @@ class Readme(unittest.TestCase):
                     os.chdir(previous)
                 self.assertEqual(result.failed, 0, "".join(output))
 
+    def test_links_between_pages_resolve(self):
+        targets = {path: set(anchors(text)) for path, text in self.texts.items()}
+        for path, text in self.texts.items():
+            for link in LINK.findall(FENCE.sub("", text)):
+                if re.match(r"[a-z]+:", link):
+                    continue
+                with self.subTest(page=name(path), link=link):
+                    file, _, anchor = link.partition("#")
+                    target = os.path.normpath(os.path.join(os.path.dirname(path), file)) \
+                        if file else path
+                    self.assertTrue(os.path.exists(target), "no file " + name(target))
+                    if anchor:
+                        self.assertIn(target, targets, "an anchor into a page not checked")
+                        self.assertIn(anchor, targets[target])
+
     def test_named_files_exist(self):
-        for path in sorted(set(re.findall(r"\((examples/[\w.]+|scripts/[\w.]+)\)", self.text)
-                               + re.findall(r"`((?:examples|scripts)/[\w.]+\.(?:py|sh))`",
-                                            self.text))):
-            with self.subTest(path=path):
-                self.assertTrue(os.path.isfile(os.path.join(SOURCE_DIR, path)))
+        for path, text in self.texts.items():
+            named = set(re.findall(r"`((?:examples|scripts|bench)/[\w./-]+\.(?:py|sh))`", text))
+            for file in sorted(named):
+                with self.subTest(page=name(path), file=file):
+                    self.assertTrue(os.path.isfile(os.path.join(SOURCE_DIR, file)))
 
     def test_every_example_is_in_the_table(self):
-        for name in sorted(os.listdir(os.path.join(SOURCE_DIR, "examples"))):
-            if name.endswith(".py"):
-                with self.subTest(example=name):
-                    self.assertIn("(examples/%s)" % name, self.text)
+        for example in sorted(os.listdir(os.path.join(SOURCE_DIR, "examples"))):
+            if example.endswith(".py"):
+                with self.subTest(example=example):
+                    self.assertIn("(examples/%s)" % example, self.text)
 
 
 if __name__ == "__main__":

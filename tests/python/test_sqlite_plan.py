@@ -1,6 +1,9 @@
 """The fast query plan against the brute-force ranking, on random posting
 tables built directly: negative query weights, many ties, k beyond the
-number of matches, terms with one posting and terms in every document."""
+number of matches, terms with one posting and terms in every document.
+
+The tables hold term frequencies; a weigher stand-in turns each frequency
+into an arbitrary weight, so that the plan meets any weights and ties."""
 
 import random
 import sqlite3
@@ -8,23 +11,56 @@ import unittest
 
 from pyvornlex_search.layout import SCHEMA
 from pyvornlex_search.plan import Term, brute_force, top_k
-from pyvornlex_search.postings import PostingLists, read_postings
+from pyvornlex_search.postings import PostingWriter, pack, read_postings, unpack
+
+
+class AnyLength:
+    def __getitem__(self, doc):
+        return 1
+
+
+class TableWeigher:
+    """Weights by term frequency alone: frequency f weighs levels[f]."""
+
+    def __init__(self, levels):
+        self.levels = levels
+        self.lengths = AnyLength()
+
+    def weight(self, tf, length):
+        return self.levels[tf]
+
+    def weights(self, docs, tfs):
+        return [self.levels[tf] for tf in tfs]
+
+
+WEIGHER = None
 
 
 def write_rows(connection, rows):
     """Stores (token, doc, weight) rows as two indexing runs would, the
-    documents split between them, so that words have two blocks."""
-    tokens = max((token for token, _, _ in rows), default=-1) + 1
+    documents split between them, so that words have two blocks; a weight
+    is stored as the frequency that the module's WEIGHER maps to it."""
+    global WEIGHER
+    levels = sorted({weight for _, _, weight in rows})
+    frequency = {weight: number for number, weight in enumerate(levels, 1)}
+    WEIGHER = TableWeigher([0.0] + levels)
     by_doc = {}
     for token, doc, weight in rows:
-        by_doc.setdefault(doc, []).append((token, weight))
+        by_doc.setdefault(doc, []).append((token, frequency[weight]))
     docs = sorted(by_doc)
     for run in (docs[:len(docs) // 2], docs[len(docs) // 2:]):
-        lists = PostingLists(tokens)
+        if not run:
+            continue
+        writer = PostingWriter(connection, run[0])
         for doc in run:
-            lists.add(doc, [token for token, _ in by_doc[doc]],
-                      [weight for _, weight in by_doc[doc]])
-        lists.write(connection)
+            pairs = sorted(by_doc[doc])
+            writer.add(doc, 1, [token for token, _ in pairs], [tf for _, tf in pairs])
+        writer.flush()
+
+
+def weights_of(connection, token):
+    docs, tfs = read_postings(connection, token)
+    return docs, WEIGHER.weights(docs, tfs)
 
 
 def make_table(chooser, documents, tokens, tie_prone):
@@ -45,7 +81,7 @@ def make_table(chooser, documents, tokens, tie_prone):
 def make_terms(connection, chooser, tokens, negative):
     terms = []
     for token in sorted(chooser.sample(range(tokens), chooser.randint(1, min(8, tokens)))):
-        _, weights = read_postings(connection, token)
+        _, weights = weights_of(connection, token)
         if not weights:
             continue
         count, low, high = len(weights), min(weights), max(weights)
@@ -59,7 +95,7 @@ def make_terms(connection, chooser, tokens, negative):
 
 def independent_ranking(connection, terms, k):
     """Dict-of-dicts arithmetic, adding in term order, sorted in full."""
-    lists = [dict(zip(*read_postings(connection, term.token))) for term in terms]
+    lists = [dict(zip(*weights_of(connection, term.token))) for term in terms]
     docs = set().union(*lists) if lists else set()
     scores = {doc: sum(term.weight * postings.get(doc, 0.0)
                        for term, postings in zip(terms, lists)) for doc in docs}
@@ -77,8 +113,8 @@ class FastPlanEqualsBruteForce(unittest.TestCase):
             for k in (1, 2, 3, 10, documents + 5):
                 with self.subTest(case=case, k=k):
                     expected = independent_ranking(connection, terms, k)
-                    self.assertEqual(brute_force(connection, terms, k), expected)
-                    self.assertEqual(top_k(connection, terms, k), expected)
+                    self.assertEqual(brute_force(connection, terms, k, WEIGHER), expected)
+                    self.assertEqual(top_k(connection, terms, k, WEIGHER), expected)
 
     def test_distinct_weights(self):
         self.check_many(tie_prone=False, negative=False)
@@ -95,12 +131,12 @@ class FastPlanEqualsBruteForce(unittest.TestCase):
     def test_no_terms_and_k_beyond_the_matches(self):
         connection = sqlite3.connect(":memory:")
         connection.executescript(SCHEMA)
-        self.assertEqual(top_k(connection, [], 10), [])
+        self.assertEqual(top_k(connection, [], 10, WEIGHER), [])
         write_rows(connection, [(0, 3, 0.5), (0, 1, 0.5), (1, 2, 0.9)])
         terms = [Term("a", 0, -1.0, 2, -0.5, -0.5), Term("b", 1, 2.0, 1, 1.8, 1.8)]
         # Negative scores rank below positive ones; documents without a term are absent.
-        self.assertEqual(top_k(connection, terms, 100), [(1.8, 2), (-0.5, 1), (-0.5, 3)])
-        self.assertEqual(top_k(connection, terms, 2), [(1.8, 2), (-0.5, 1)])
+        self.assertEqual(top_k(connection, terms, 100, WEIGHER), [(1.8, 2), (-0.5, 1), (-0.5, 3)])
+        self.assertEqual(top_k(connection, terms, 2, WEIGHER), [(1.8, 2), (-0.5, 1)])
 
     def test_an_unread_document_that_ties_at_the_bound_wins_by_its_number(self):
         # The rarer term is read first; doc 1, holding only the other term at
@@ -109,8 +145,8 @@ class FastPlanEqualsBruteForce(unittest.TestCase):
         connection.executescript(SCHEMA)
         write_rows(connection, [(0, 5, 0.5), (1, 1, 0.5), (1, 2, 0.25)])
         terms = [Term("a", 0, 1.0, 1, 0.5, 0.5), Term("b", 1, 1.0, 2, 0.25, 0.5)]
-        self.assertEqual(top_k(connection, terms, 1), [(0.5, 1)])
-        self.assertEqual(top_k(connection, terms, 2), [(0.5, 1), (0.5, 5)])
+        self.assertEqual(top_k(connection, terms, 1, WEIGHER), [(0.5, 1)])
+        self.assertEqual(top_k(connection, terms, 2, WEIGHER), [(0.5, 1), (0.5, 5)])
 
     def test_all_query_weights_negative(self):
         chooser = random.Random(5)
@@ -119,7 +155,71 @@ class FastPlanEqualsBruteForce(unittest.TestCase):
         for term in make_terms(connection, chooser, 6, negative=False):
             terms.append(term._replace(weight=-term.weight, low=-term.high, high=-term.low))
         for k in (1, 5, 50, 500):
-            self.assertEqual(top_k(connection, terms, k), independent_ranking(connection, terms, k))
+            self.assertEqual(top_k(connection, terms, k, WEIGHER),
+                             independent_ranking(connection, terms, k))
+
+
+class ReadsOnlyWhatItNeeds(unittest.TestCase):
+    def test_a_common_word_is_looked_up_in_a_few_blocks_not_read(self):
+        # A rare word of high weight and a word in every document: the top 3
+        # come from the rare word's documents, and the common word is only
+        # looked up for them, a block each.
+        from unittest import mock
+        from pyvornlex_search import plan
+        connection = sqlite3.connect(":memory:")
+        connection.executescript(SCHEMA)
+        rows = [(0, doc, 0.9) for doc in (700, 2100, 4000)]
+        rows += [(1, doc, 0.25 if doc % 3 else 0.5) for doc in range(1, 5001)]
+        write_rows(connection, rows)
+        terms = make_terms_of(connection, {0: 1.0, 1: 0.2})
+        read, looked_up = [], []
+        real_read, real_look_up = plan.read_postings, plan.look_up
+        with mock.patch.object(plan, "read_postings",
+                               lambda c, token: read.append(token) or real_read(c, token)), \
+                mock.patch.object(plan, "look_up", lambda c, token, docs: looked_up.append(
+                    (token, len(docs))) or real_look_up(c, token, docs)):
+            found = top_k(connection, terms, 3, WEIGHER)
+        self.assertEqual(found, independent_ranking(connection, terms, 3))
+        self.assertEqual(read, [0])
+        self.assertEqual({token for token, _ in looked_up}, {1})
+        self.assertLessEqual(sum(len(real_look_up(connection, 1, [doc])[0])
+                                 for doc in (700, 2100, 4000)), 3 * 512)
+
+
+def make_terms_of(connection, query):
+    """Terms of the given tokens with the given query weights."""
+    terms = []
+    for token, weight in sorted(query.items()):
+        _, weights = weights_of(connection, token)
+        ends = sorted((weight * min(weights), weight * max(weights)))
+        terms.append(Term(str(token), token, weight, len(weights), ends[0], ends[1]))
+    return terms
+
+
+class Blocks(unittest.TestCase):
+    def test_blocks_come_back_as_they_went_in(self):
+        chooser = random.Random(3)
+        cases = [([1], [1]), ([2**32 - 1], [2**32 - 1]), ([5, 6, 7], [255, 256, 1]),
+                 (list(range(1, 513)), [1] * 512), ([7, 70000, 2**31], [3, 65536, 2]),
+                 (sorted(chooser.sample(range(1, 2**32), 300)),
+                  [chooser.randint(1, 9) for _ in range(300)])]
+        for docs, tfs in cases:
+            with self.subTest(docs=docs[:3], tfs=tfs[:3]):
+                docs_blob, tfs_blob = pack(docs, tfs)
+                got_docs, got_tfs = unpack(docs_blob, tfs_blob)
+                self.assertEqual((list(got_docs), list(got_tfs)), (docs, tfs))
+                self.assertEqual(got_tfs.itemsize, 1 if max(tfs) < 256 else
+                                 2 if max(tfs) < 65536 else 4)
+        # A common word's numbers: deflated to far less than four bytes each.
+        docs_blob, _ = pack(range(1000, 1512), [1] * 512)
+        self.assertLess(len(docs_blob), 512)
+
+    def test_damaged_blocks_are_refused(self):
+        docs_blob, tfs_blob = pack([1, 2, 3], [1, 1, 1])
+        for bad in ((docs_blob, tfs_blob[:-1]), (b"\2" + docs_blob[1:], tfs_blob),
+                    (docs_blob[:-1] if docs_blob[:1] == b"\0" else b"\0abc", tfs_blob)):
+            with self.subTest(bad=bad), self.assertRaises(ValueError):
+                unpack(*bad)
 
 
 if __name__ == "__main__":

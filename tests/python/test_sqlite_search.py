@@ -1,9 +1,8 @@
 """pyvornlex_search end to end on a small corpus: what is stored, rankings
-against a brute force computed from the stored model alone, adding and
-re-encoding, bad input, and interrupted runs that must leave the database
-as it was."""
+against the ranking computed by hand from the stored model alone, a query
+whose IDFs add up to less than zero, bad input, databases of the first
+layout, and failures in the middle of a run."""
 
-import json
 import os
 import sqlite3
 import tempfile
@@ -11,61 +10,18 @@ import unittest
 from contextlib import closing
 from unittest import mock
 
-from pyvornlex import BM25, Jieba
-from pyvornlex_data import dict_paths
-from pyvornlex_search import (CorpusError, DatabaseError, EmptyQueryError, LAYOUT_VERSION,
-                              SearchIndex, add_documents, build_index, reencode)
+from _pyvornlex_files.model_file import model_bytes
+from pyvornlex import BM25
+from pyvornlex_search import (Analysis, CorpusError, DatabaseError, EmptyQueryError,
+                              LAYOUT_VERSION, SearchIndex, add_documents, build_index, reencode)
+from pyvornlex_search import writer as writer_module
 from pyvornlex_search.layout import APPLICATION_ID
-from pyvornlex_search.modelfile import model_file_bytes
-from pyvornlex_search.postings import PostingLists, read_postings
-from pyvornlex_search.words import Segmenter
+from pyvornlex_search.postings import read_postings, unpack
+from pyvornlex_search.weights import Weigher
 
+from search_helpers import (Scratch, analyzer, documents, places, reference, stored_model,
+                            table_contents, write_lines)
 from sqlite_corpus import corpus_lines, queries
-
-JIEBA = None
-
-
-def jieba():
-    global JIEBA
-    if JIEBA is None:
-        JIEBA = Jieba(*dict_paths())
-    return JIEBA
-
-
-def write_lines(path, lines):
-    with open(path, "w", encoding="utf-8") as handle:
-        handle.write("\n".join(lines) + "\n")
-
-
-def stored_model(database):
-    with closing(sqlite3.connect(database)) as connection:
-        content = connection.execute("SELECT value FROM meta WHERE key = 'model'").fetchone()[0]
-    model = BM25()
-    model.load(content)
-    return model, content
-
-
-def stored_postings(connection):
-    """token -> (documents, weights), every block of the word read."""
-    tokens = [row[0] for row in connection.execute("SELECT DISTINCT token FROM posting")]
-    return {token: read_postings(connection, token) for token in tokens}
-
-
-def reference(index, database, query, k):
-    """The ranking as a user would compute it by hand: the stored model
-    encodes every stored document and the query; a document's score is
-    sum(query weight * document.get(word, 0.0)) over the query's dict."""
-    model, _ = stored_model(database)
-    with closing(sqlite3.connect(database)) as connection:
-        rows = connection.execute("SELECT id, text FROM document ORDER BY id").fetchall()
-    vector = model.encode_query(index.words(query))
-    scored = []
-    for doc, text in rows:
-        document = model.encode_document(index.words(text))
-        if document.keys() & vector.keys():
-            scored.append((doc, sum(weight * document.get(word, 0.0)
-                                    for word, weight in vector.items())))
-    return sorted(scored, key=lambda pair: (-pair[1], pair[0]))[:k]
 
 
 def read_bytes(path):
@@ -73,34 +29,6 @@ def read_bytes(path):
         return None
     with open(path, "rb") as handle:
         return handle.read()
-
-
-def table_contents(database):
-    with closing(sqlite3.connect(database)) as connection:
-        names = [row[0] for row in connection.execute(
-            "SELECT name FROM sqlite_schema WHERE type = 'table' ORDER BY name")]
-        return {name: sorted(connection.execute(f"SELECT * FROM {name}").fetchall(), key=repr)
-                for name in names}
-
-
-class Scratch(unittest.TestCase):
-    def setUp(self):
-        self.scratch = tempfile.TemporaryDirectory(prefix="sqlite-search-")
-        self.folder = self.scratch.name
-        self.addCleanup(self.scratch.cleanup)
-
-    def path(self, name):
-        return os.path.join(self.folder, name)
-
-    def corpus(self, lines, name="corpus.txt"):
-        path = self.path(name)
-        write_lines(path, lines)
-        return path
-
-    def build(self, lines, name="corpus.db"):
-        database = self.path(name)
-        build_index(self.corpus(lines), database, jieba=jieba())
-        return database
 
 
 class IndexedCorpus(unittest.TestCase):
@@ -111,8 +39,11 @@ class IndexedCorpus(unittest.TestCase):
         cls.corpus = os.path.join(cls.scratch.name, "corpus.txt")
         write_lines(cls.corpus, cls.lines)
         cls.database = os.path.join(cls.scratch.name, "corpus.db")
-        cls.report = build_index(cls.corpus, cls.database, jieba=jieba())
-        cls.index = SearchIndex(cls.database, jieba=jieba())
+        # Stop words kept: the corpus's commonest words then have negative IDFs.
+        kept = analyzer(Analysis(stop_words=None))
+        with mock.patch.object(writer_module, "BATCH", 7):  # batches that end mid-block
+            cls.report = build_index(cls.corpus, cls.database, analyzer=kept)
+        cls.index = SearchIndex(cls.database, analyzer=kept)
 
     @classmethod
     def tearDownClass(cls):
@@ -120,14 +51,13 @@ class IndexedCorpus(unittest.TestCase):
         cls.scratch.cleanup()
 
     def test_report_counts_what_was_stored_and_skipped(self):
-        self.assertEqual(self.report.documents, len(self.lines) - 3)
-        self.assertEqual((self.report.blank_lines, self.report.wordless_lines), (2, 1))
+        wordless = sum(1 for line in self.lines if line.strip() and not self.index.words(line))
+        self.assertEqual(self.report.documents, len(self.lines) - 2 - wordless)
+        self.assertEqual((self.report.blank_lines, self.report.wordless_lines), (2, wordless))
         self.assertEqual(self.report.not_utf8, [])
-        self.assertEqual(self.index.statistics()["documents"], self.report.documents)
-        with closing(sqlite3.connect(self.database)) as connection:
-            postings = sum(len(docs) for docs, _ in stored_postings(connection).values())
-        self.assertEqual(postings, self.report.postings)
-        self.assertEqual(self.index.statistics()["postings"], postings)
+        statistics = self.index.statistics()
+        self.assertEqual(statistics["documents"], self.report.documents)
+        self.assertEqual(statistics["postings"], self.report.postings)
 
     def test_database_is_marked_versioned_and_in_wal_mode(self):
         with closing(sqlite3.connect(self.database)) as connection:
@@ -148,51 +78,66 @@ class IndexedCorpus(unittest.TestCase):
             words = self.index.words(line)
             if words:
                 trained.train(words)
-        self.assertEqual(content, model_file_bytes(trained))
+        self.assertEqual(content, model_bytes(trained))
         with closing(sqlite3.connect(self.database)) as connection:
-            ids = dict(connection.execute("SELECT word, id FROM token"))
-            stored = {}
-            for token, (docs, weights) in stored_postings(connection).items():
-                for doc, weight in zip(docs, weights):
-                    stored.setdefault(doc, {})[token] = weight
-            documents = connection.execute("SELECT id, text FROM document").fetchall()
-        for doc, text in documents:
-            expected = {ids[word]: weight
-                        for word, weight in model.encode_document(self.index.words(text)).items()}
-            self.assertEqual(stored[doc], expected, text)  # equal to the last bit
+            words = {token: word for word, token in connection.execute("SELECT word, id FROM token")}
+            computed = {}
+            weigher = self.index._weigher
+            for token in words:
+                docs, tfs = read_postings(connection, token)
+                for doc, weight in zip(docs, weigher.weights(docs, tfs)):
+                    computed.setdefault(doc, {})[words[token]] = weight
+            rows = connection.execute("SELECT id, text FROM document").fetchall()
+        for doc, text in rows:
+            # Equal to the last bit, not merely close.
+            self.assertEqual(computed[doc], model.encode_document(self.index.words(text)), text)
 
-    def test_token_bounds_and_counts_match_the_postings(self):
+    def test_weights_equal_the_module_over_lengths_and_parameters(self):
+        for b, k1, average in ((0.75, 1.2, 9.123457), (0.0, 2.0, 3.5), (1.0, 0.3, 1.0),
+                               (0.33, 7.77, 1234.5)):
+            model = BM25(b, k1)
+            model.load('{"_b": %f, "_doc_count": 3, "_doc_length_average": %f, '
+                       '"_doc_token_frequency": {}, "_k1": %f}' % (b, average, k1))
+            weigher = Weigher(model.b(), model.k1(), average, None)
+            for length in (1, 2, 7, 100, 5000):
+                tokens = list(range(length))
+                for tf in sorted({tf for tf in (1, 2, 3, length // 2, length) if 1 <= tf <= length}):
+                    document = [0] * tf + tokens[tf:]
+                    with self.subTest(b=b, k1=k1, length=length, tf=tf):
+                        self.assertEqual(weigher.weight(tf, length),
+                                         model.encode_document(document)[0])
+
+    def test_token_counts_and_bounds_match_the_postings(self):
         with closing(sqlite3.connect(self.database)) as connection:
-            lists = stored_postings(connection)
             rows = connection.execute(
-                "SELECT id, postings, min_weight, max_weight FROM token").fetchall()
-            counts = connection.execute(
-                "SELECT count(*), count(DISTINCT id), min(id) FROM token").fetchone()
-        self.assertEqual(len(rows), len(lists))
-        for token, postings, low, high in rows:
-            docs, weights = lists[token]
-            self.assertEqual((postings, low, high), (len(docs), min(weights), max(weights)))
-            self.assertEqual(list(docs), sorted(set(docs)))
-        self.assertEqual(counts[:2], (counts[0], counts[0]))
-        self.assertEqual(counts[2], 0)
+                "SELECT id, occurrences, postings, max_tf, min_length FROM token").fetchall()
+            lengths = self.index._weigher.lengths
+            for token, occurrences, postings, max_tf, min_length in rows:
+                docs, tfs = read_postings(connection, token)
+                self.assertEqual(list(docs), sorted(set(docs)))
+                self.assertEqual((occurrences, postings, max_tf, min_length),
+                                 (sum(tfs), len(docs), max(tfs), min(lengths[d] for d in docs)))
 
     def test_search_equals_the_reference_for_every_query_and_k(self):
         negative = 0
         for query in queries(120):
-            negative += any(weight < 0 for weight in self.index.query_vector(query).values())
+            try:
+                vector = self.index.query_vector(query)
+            except EmptyQueryError:
+                continue
+            negative += any(weight < 0 for weight in vector.values())
             for k in (1, 3, 10, 10000):
                 with self.subTest(query=query, k=k):
                     hits = self.index.search(query, k)
-                    expected = reference(self.index, self.database, query, k)
-                    self.assertEqual([(hit.doc, hit.score) for hit in hits], expected)
+                    self.assertEqual(places(hits), reference(self.index, self.database, query, k))
                     self.assertEqual(self.index.brute_force(query, k), hits)
         self.assertGreater(negative, 10)  # the commonest words have negative IDFs
 
-    def test_ties_go_to_the_smaller_document_number(self):
-        hits = self.index.search(self.lines[0], 10000)
+    def test_ties_go_to_the_document_first_in_the_corpus(self):
+        hits = self.index.search(self.lines[5], 10000)
         scores = [hit.score for hit in hits]
         self.assertGreater(len(scores), len(set(scores)))  # the corpus has duplicate lines
-        keys = [(-hit.score, hit.doc) for hit in hits]
+        keys = [(-hit.score, hit.source, hit.line) for hit in hits]
         self.assertEqual(keys, sorted(keys))
 
     def test_hits_carry_text_and_origin(self):
@@ -202,6 +147,7 @@ class IndexedCorpus(unittest.TestCase):
             self.assertEqual(hit.source, self.corpus)
             self.assertEqual(self.lines[hit.line - 1], hit.text)
             self.assertIn("龙井茶", hit.text)
+            self.assertIsNone(hit.id)
 
     def test_unknown_words_match_nothing_but_still_weigh(self):
         self.assertEqual(self.index.search("量子火车站", 10), [])
@@ -212,10 +158,13 @@ class IndexedCorpus(unittest.TestCase):
         self.assertAlmostEqual(sum(vector.values()), 1.0)
         self.assertLess(vector["杭州"], 1.0)
 
-    def test_queries_read_postings_through_the_key(self):
+    def test_queries_read_postings_and_words_through_the_keys(self):
+        from pyvornlex_search import postings
         statements = [
-            ("SELECT docs, weights FROM posting WHERE token = ? ORDER BY first_doc", (1,)),
-            ("SELECT word, id, postings, min_weight, max_weight FROM token "
+            ("SELECT docs, tfs FROM posting WHERE token = ? ORDER BY first_doc", (1,)),
+            (postings._FIRSTS, (1,)),
+            (postings._SOME, (1, "[1, 5]")),
+            ("SELECT word, id, postings, max_tf, min_length, occurrences FROM token "
              "WHERE word IN (SELECT value FROM json_each(?))", ('["a"]',)),
         ]
         with closing(sqlite3.connect(self.database)) as connection:
@@ -227,11 +176,40 @@ class IndexedCorpus(unittest.TestCase):
                     self.assertNotIn("SCAN token", plan)
 
 
-class Cutting(unittest.TestCase):
-    def test_texts_cut_together_give_each_text_its_own_words(self):
-        segmenter = Segmenter(jieba(), threads=2)
-        texts = corpus_lines(300, seed=11) + ["", "，。 ", "杭州\n西湖", "a\r\nb"]
-        self.assertEqual(segmenter.cut_many(texts), [segmenter.words(text) for text in texts])
+class NegativeIdfSum(Scratch):
+    """With IDFs over occurrences, a common word's IDF is negative; a query of
+    one common and one rare word can have a negative IDF sum, which must not
+    turn the ranking upside down."""
+
+    def test_a_document_with_the_rare_word_ranks_above_one_with_the_common_word(self):
+        common = " ".join(["的"] * 50)
+        lines = [common + " 书"] * 30 + [common + " 报纸"] * 30 + ["杂志 画报"]
+        database = self.build(lines, analyzer=analyzer(stop_words_kept()))
+        with SearchIndex(database, analyzer=analyzer(stop_words_kept())) as index:
+            model, _ = stored_model(database)
+            idfs = model.encode_query(["的", "杂志"])  # IDFs over their (negative) sum
+            self.assertLess(idfs["杂志"], 0)  # so the sum is negative
+            hits = index.search("的 杂志", 100)
+            self.assertEqual(hits[0].text, "杂志 画报")
+            self.assertEqual(len(hits), 61)
+            self.assertGreater(hits[0].score, 0)
+            # The BM25 score itself, in the same order: each weight is the IDF over |sum|.
+            vector = index.query_vector("的 杂志")
+            self.assertEqual(vector, {word: -weight for word, weight in idfs.items()})
+            self.assertEqual(places(hits), reference(index, database, "的 杂志", 100))
+
+    def test_a_sum_of_exactly_zero_ranks_by_the_score(self):
+        database = self.build(["甲", "乙"], analyzer=analyzer(stop_words_kept()))
+        with SearchIndex(database, analyzer=analyzer(stop_words_kept())) as index:
+            with mock.patch.object(BM25, "encode_query", side_effect=[
+                    {"甲": float("inf"), "乙": float("-inf")},
+                    {"甲": 0.25, "乙": 0.5, "\x00": 0.25}]):
+                vector = index.query_vector("甲 乙")
+            self.assertEqual(vector, {"甲": 0.25, "乙": 0.5})
+
+
+def stop_words_kept():
+    return Analysis(stop_words=None)
 
 
 class BadInput(Scratch):
@@ -241,7 +219,7 @@ class BadInput(Scratch):
 
     def test_missing_corpus(self):
         with self.assertRaisesRegex(CorpusError, "no such file or folder"):
-            build_index(self.path("missing.txt"), self.path("x.db"), jieba=jieba())
+            build_index(self.path("missing.txt"), self.path("x.db"), analyzer=analyzer())
         self.assert_no_database(self.path("x.db"))
 
     def test_unreadable_corpus(self):
@@ -250,47 +228,51 @@ class BadInput(Scratch):
         refused = PermissionError(13, "Permission denied", corpus)
         with mock.patch("pyvornlex_search.corpus.open", side_effect=refused, create=True), \
                 self.assertRaisesRegex(CorpusError, "cannot read .Permission denied"):
-            build_index(corpus, self.path("x.db"), jieba=jieba())
+            build_index(corpus, self.path("x.db"), analyzer=analyzer())
         self.assert_no_database(self.path("x.db"))
 
     def test_corpus_without_a_document(self):
         for lines in ([], [""], ["   ", "，。！", "\t"]):
             with self.subTest(lines=lines):
                 with self.assertRaisesRegex(CorpusError, "no document to index"):
-                    build_index(self.corpus(lines), self.path("x.db"), jieba=jieba())
+                    build_index(self.corpus(lines), self.path("x.db"), analyzer=analyzer())
                 self.assert_no_database(self.path("x.db"))
         os.mkdir(self.path("empty"))
         with self.assertRaisesRegex(CorpusError, "no document"):
-            build_index(self.path("empty"), self.path("x.db"), jieba=jieba())
+            build_index(self.path("empty"), self.path("x.db"), analyzer=analyzer())
 
-    def test_lines_that_are_not_utf8_are_skipped_and_counted(self):
+    def test_lines_that_do_not_decode_are_skipped_and_counted(self):
         corpus = self.path("mixed.txt")
         with open(corpus, "wb") as handle:
             handle.write("杭州西湖\n".encode() + b"\xff\xfe broken\n" + "北京冬天\r\n".encode()
                          + "龙井茶".encode()[:-1] + b"\n" + "火锅".encode())
-        report = build_index(corpus, self.path("x.db"), jieba=jieba())
+        report = build_index(corpus, self.path("x.db"), analyzer=analyzer())
         self.assertEqual(report.not_utf8, [(corpus, 2), (corpus, 4)])
         self.assertEqual(report.documents, 3)
-        with SearchIndex(self.path("x.db"), jieba=jieba()) as index:
+        with SearchIndex(self.path("x.db"), analyzer=analyzer()) as index:
             self.assertEqual(sorted((hit.line, hit.text) for hit in index.search("北京火锅", 5)),
                              [(3, "北京冬天"), (5, "火锅")])
 
-    def test_a_folder_is_read_in_name_order_without_hidden_files(self):
+    def test_a_folder_is_read_in_the_order_of_its_paths_without_hidden_files(self):
         os.makedirs(self.path("docs/sub"))
+        os.makedirs(self.path("docs/.git"))
         write_lines(self.path("docs/b.txt"), ["北京冬天"])
         write_lines(self.path("docs/a.txt"), ["杭州西湖", "龙井茶"])
         write_lines(self.path("docs/sub/c.txt"), ["火锅"])
+        write_lines(self.path("docs/c.txt"), ["西湖"])
         write_lines(self.path("docs/.hidden.txt"), ["不该出现"])
-        build_index(self.path("docs"), self.path("x.db"), jieba=jieba())
+        write_lines(self.path("docs/.git/x.txt"), ["不该出现"])
+        build_index(self.path("docs"), self.path("x.db"), analyzer=analyzer())
         with closing(sqlite3.connect(self.path("x.db"))) as connection:
             rows = connection.execute("SELECT document.id, path, line, text FROM document "
                                       "JOIN source ON source.id = document.source").fetchall()
         self.assertEqual([(doc, os.path.relpath(path, self.folder), line, text)
                           for doc, path, line, text in rows],
                          [(1, "docs/a.txt", 1, "杭州西湖"), (2, "docs/a.txt", 2, "龙井茶"),
-                          (3, "docs/b.txt", 1, "北京冬天"), (4, "docs/sub/c.txt", 1, "火锅")])
+                          (3, "docs/b.txt", 1, "北京冬天"), (4, "docs/c.txt", 1, "西湖"),
+                          (5, "docs/sub/c.txt", 1, "火锅")])
 
-    def test_databases_that_are_not_ours_are_refused_and_untouched(self):
+    def test_databases_that_are_not_ours_or_damaged_are_refused_and_untouched(self):
         text_file = self.path("notes.db")
         with open(text_file, "w", encoding="utf-8") as handle:
             handle.write("just some notes\n" * 100)
@@ -300,13 +282,18 @@ class BadInput(Scratch):
         newer = self.build(["杭州西湖"], "newer.db")
         with closing(sqlite3.connect(newer)) as connection:
             connection.execute(f"PRAGMA user_version = {LAYOUT_VERSION + 1}")
+        damaged = self.build(["杭州西湖"], "damaged.db")
+        with closing(sqlite3.connect(damaged)) as connection:
+            connection.execute("DROP TABLE meta")
         cases = [(text_file, "not an SQLite database"), (other, "not a pyvornlex_search"),
-                 (newer, "newer pyvornlex_search"), (self.path("missing.db"), "no such database")]
+                 (newer, "newer pyvornlex_search"), (self.path("missing.db"), "no such database"),
+                 (damaged, "damaged.*meta")]
         for database, message in cases:
             before = read_bytes(database)
-            for action in (lambda: SearchIndex(database, jieba=jieba()),
-                           lambda: add_documents(self.corpus(["北京"]), database, jieba=jieba()),
-                           lambda: reencode(database, jieba=jieba())):
+            for action in (lambda: SearchIndex(database, analyzer=analyzer()),
+                           lambda: add_documents(self.corpus(["北京"], "more.txt"), database,
+                                                 analyzer=analyzer()),
+                           lambda: reencode(database, analyzer=analyzer())):
                 with self.subTest(database=database), self.assertRaisesRegex(DatabaseError, message):
                     action()
             self.assertEqual(read_bytes(database), before)
@@ -316,15 +303,15 @@ class BadInput(Scratch):
         with open(existing, "w", encoding="utf-8") as handle:
             handle.write("mine")
         with self.assertRaisesRegex(DatabaseError, "already exists"):
-            build_index(self.corpus(["杭州"]), existing, jieba=jieba())
+            build_index(self.corpus(["杭州"]), existing, analyzer=analyzer())
         with open(existing, encoding="utf-8") as handle:
             self.assertEqual(handle.read(), "mine")
         with self.assertRaisesRegex(DatabaseError, "does not exist"):
-            build_index(self.corpus(["杭州"]), self.path("no/such/folder.db"), jieba=jieba())
+            build_index(self.corpus(["杭州"]), self.path("no/such/folder.db"), analyzer=analyzer())
 
     def test_queries_that_cut_to_nothing_and_bad_k(self):
         database = self.build(["杭州西湖", "北京冬天"])
-        with SearchIndex(database, jieba=jieba()) as index:
+        with SearchIndex(database, analyzer=analyzer()) as index:
             for query in ("", "   ", "，。！？"):
                 with self.subTest(query=query), self.assertRaises(EmptyQueryError):
                     index.search(query)
@@ -333,111 +320,253 @@ class BadInput(Scratch):
                     index.search("杭州", k)
 
     def test_bad_model_parameters(self):
-        for b, k1 in ((1.5, 1.2), (0.75, 0.0), (float("nan"), 1.2), (0.75, float("inf"))):
+        for b, k1 in ((1.5, 1.2), (0.75, 0.0), (float("nan"), 1.2), (0.75, float("inf")),
+                      (True, 1.2)):
             with self.subTest(b=b, k1=k1), self.assertRaises(ValueError):
-                build_index(self.corpus(["杭州"]), self.path("x.db"), b=b, k1=k1, jieba=jieba())
+                build_index(self.corpus(["杭州"]), self.path("x.db"), b=b, k1=k1,
+                            analyzer=analyzer())
         self.assert_no_database(self.path("x.db"))
 
 
-class Interrupted(RuntimeError):
+class Failing(RuntimeError):
     pass
 
 
-def rows_then_interrupt(limit, exception):
-    """Interrupts the run when its `limit`-th document's postings come in."""
-    original = PostingLists.add
-    added = []
+def fail_after(calls, exception, target="add_documents"):
+    """Raises `exception` in PostingWriter.<target>: for add_documents, once
+    more than `calls` documents were given, after it took the batch's
+    postings and before the batch's rows are stored (the middle of a batch);
+    for another method, at its `calls`-th call."""
+    from pyvornlex_search.postings import PostingWriter
+    original = getattr(PostingWriter, target)
+    given = []
 
-    def add(self, *arguments):
-        if len(added) == limit:
-            raise exception
-        added.append(None)
-        return original(self, *arguments)
-    return mock.patch.object(PostingLists, "add", add)
-
-
-def blocks_then_interrupt(limit, exception):
-    """Interrupts the run when it has written `limit` posting blocks, after
-    the old postings of a re-encoding are gone."""
-    original = PostingLists._blocks
-
-    def blocks(self):
-        for number, block in enumerate(original(self)):
-            if number == limit:
+    def failing(self, *arguments):
+        if target == "add_documents":
+            result = original(self, *arguments)
+            given.append(len(arguments[0]))
+            if sum(given) > calls:
                 raise exception
-            yield block
-    return mock.patch.object(PostingLists, "_blocks", blocks)
+            return result
+        if len(given) == calls:
+            raise exception
+        given.append(1)
+        return original(self, *arguments)
+    return mock.patch.object(PostingWriter, target, failing)
 
 
-class GrowingAndInterrupting(Scratch):
-    def test_added_documents_are_searchable_and_old_weights_stale_until_reencoded(self):
-        lines = corpus_lines(200, seed=3)
-        database = self.build(lines[:120])
-        report = add_documents(self.corpus(lines[120:], "more.txt"), database, jieba=jieba())
-        self.assertEqual(report.first_doc, 118)  # after 117 documents (3 lines skipped)
-        with SearchIndex(database, jieba=jieba()) as index:
-            self.assertEqual(index.stale_documents(), 117)
-            model, _ = stored_model(database)
-            trained = BM25()
-            for line in lines:
-                if index.words(line):
-                    trained.train(index.words(line))
-            self.assertEqual(model.encode_query(["杭州", "的"]), trained.encode_query(["杭州", "的"]))
-            for query in queries(30, seed=4):
-                hits = index.search(query, 10)
-                self.assertEqual(hits, index.brute_force(query, 10))
-            reencode(database, jieba=jieba())
-            self.assertEqual(index.stale_documents(), 0)
-            for query in queries(30, seed=5):
+class FailuresMidRun(Scratch):
+    def test_a_failure_in_a_batch_leaves_the_database_as_it_was(self):
+        database = self.build(corpus_lines(80, seed=9))
+        more = self.corpus(corpus_lines(50, seed=10), "more.txt")
+        before = table_contents(database)
+        for batch in (1, 3, 4096):
+            for exception in (KeyboardInterrupt(), Failing("disk on fire")):
+                with self.subTest(batch=batch, exception=exception), \
+                        mock.patch.object(writer_module, "BATCH", batch):
+                    with fail_after(30, exception), self.assertRaises(type(exception)):
+                        add_documents(more, database, analyzer=analyzer())
+                    self.assertEqual(table_contents(database), before)
+                    with fail_after(40, exception), self.assertRaises(type(exception)):
+                        reencode(database, analyzer=analyzer())
+                    self.assertEqual(table_contents(database), before)
+                    with fail_after(2, exception, "_write"), self.assertRaises(type(exception)):
+                        reencode(database, analyzer=analyzer())
+                    self.assertEqual(table_contents(database), before)
+
+    def test_a_failed_index_leaves_no_file(self):
+        corpus = self.corpus(corpus_lines(60))
+        for exception in (KeyboardInterrupt(), Failing("disk on fire")):
+            with fail_after(40, exception), self.assertRaises(type(exception)):
+                build_index(corpus, self.path("x.db"), analyzer=analyzer())
+            self.assertEqual(os.listdir(self.folder), ["corpus.txt"])
+
+    def test_any_batch_size_stores_the_same_database(self):
+        lines = corpus_lines(120, seed=12)
+        built = []
+        for batch, limit in ((1, 2_000_000), (5, 3), (4096, 2_000_000)):
+            with mock.patch.object(writer_module, "BATCH", batch), \
+                    mock.patch.object(writer_module, "POSTINGS_WAITING", limit):
+                database = self.build(lines, f"b{batch}.db")
+            with SearchIndex(database, analyzer=analyzer()) as index:
+                built.append([places(index.search(query, 10)) for query in queries(20, seed=2)])
+            self.assertEqual(stored_model(database)[1], stored_model(self.path("b1.db"))[1])
+        self.assertEqual(built[0], built[1])
+        self.assertEqual(built[0], built[2])
+
+    def test_words_spanning_many_blocks_batches_and_flushes(self):
+        # Blocks of 4 postings, batches of 5 documents and a flush whenever 7
+        # postings wait: common words span dozens of blocks, cut at batch
+        # ends and at flushes, and queries look documents up block by block.
+        from pyvornlex_search import postings
+        lines = corpus_lines(150, seed=14)
+        reference_db = self.build(lines, "default.db")
+        with mock.patch.object(postings, "BLOCK", 4), \
+                mock.patch.object(writer_module, "BATCH", 5), \
+                mock.patch.object(writer_module, "POSTINGS_WAITING", 7):
+            database = self.build(lines, "small.db")
+            more = self.corpus(corpus_lines(40, seed=15), "more.txt")
+            add_documents(more, database, analyzer=analyzer())
+            add_documents(more, reference_db, analyzer=analyzer())
+        self.assertEqual(stored_model(database)[1], stored_model(reference_db)[1])
+        with closing(sqlite3.connect(database)) as connection:
+            blocks = {}
+            for token, docs_blob, tfs_blob in connection.execute(
+                    "SELECT token, docs, tfs FROM posting"):
+                blocks.setdefault(token, []).append(len(postings.unpack(docs_blob, tfs_blob)[0]))
+            self.assertEqual(max(max(sizes) for sizes in blocks.values()), 4)
+            token = max(blocks, key=lambda token: len(blocks[token]))
+            self.assertGreater(len(blocks[token]), 20)
+            docs, tfs = read_postings(connection, token)
+            self.assertEqual(list(docs), sorted(set(docs)))
+            for wanted in ([docs[0]], [docs[-1]], list(docs[5:9]), [docs[3] + 1, docs[-1] + 5],
+                           list(docs[::17]), []):
+                found, found_tfs = postings.look_up(connection, token, wanted)
+                held = dict(zip(found, found_tfs))
+                expected = dict(zip(docs, tfs))
+                self.assertEqual({doc: held.get(doc) for doc in wanted},
+                                 {doc: expected.get(doc) for doc in wanted})
+                self.assertLessEqual(len(found), 4 * len(wanted))
+        with SearchIndex(database, analyzer=analyzer()) as small, \
+                SearchIndex(reference_db, analyzer=analyzer()) as index:
+            for query in queries(40, seed=16):
                 with self.subTest(query=query):
-                    hits = index.search(query, 10)
-                    self.assertEqual([(hit.doc, hit.score) for hit in hits],
-                                     reference(index, database, query, 10))
+                    try:
+                        hits = small.search(query, 10)
+                    except EmptyQueryError:
+                        continue
+                    self.assertEqual(hits, small.brute_force(query, 10))
+                    self.assertEqual(places(hits), places(index.search(query, 10)))
+                    self.assertEqual(places(hits), reference(small, database, query, 10))
 
     def test_an_open_index_sees_documents_added_by_another_connection(self):
         database = self.build(["杭州西湖"])
-        with SearchIndex(database, jieba=jieba()) as index:
+        with SearchIndex(database, analyzer=analyzer()) as index:
             self.assertEqual(index.search("北京", 5), [])
-            add_documents(self.corpus(["北京冬天"], "more.txt"), database, jieba=jieba())
+            add_documents(self.corpus(["北京冬天"], "more.txt"), database, analyzer=analyzer())
             self.assertEqual([hit.text for hit in index.search("北京", 5)], ["北京冬天"])
             self.assertEqual(index.query_vector("北京"), {"北京": 1.0})
 
-    def test_interrupted_add_and_reencode_leave_the_database_as_it_was(self):
-        database = self.build(corpus_lines(80, seed=9))
-        add_documents(self.corpus(["杭州龙井茶"], "one.txt"), database, jieba=jieba())
-        before = table_contents(database)
-        more = self.corpus(corpus_lines(50, seed=10), "more.txt")
-        for exception in (KeyboardInterrupt(), Interrupted("disk on fire")):
-            with self.subTest(exception=exception):
-                with rows_then_interrupt(30, exception), self.assertRaises(type(exception)):
-                    add_documents(more, database, jieba=jieba())
-                self.assertEqual(table_contents(database), before)
-                with rows_then_interrupt(40, exception), self.assertRaises(type(exception)):
-                    reencode(database, jieba=jieba())
-                self.assertEqual(table_contents(database), before)
-                for run in (lambda: add_documents(more, database, jieba=jieba()),
-                            lambda: reencode(database, jieba=jieba())):
-                    with blocks_then_interrupt(20, exception), self.assertRaises(type(exception)):
-                        run()
-                    self.assertEqual(table_contents(database), before)
-        with SearchIndex(database, jieba=jieba()) as index:
-            self.assertEqual(index.stale_documents(), before["encoding"][0][1])
 
-    def test_interrupted_index_leaves_no_file(self):
-        corpus = self.corpus(corpus_lines(60))
-        with rows_then_interrupt(40, KeyboardInterrupt()), self.assertRaises(KeyboardInterrupt):
-            build_index(corpus, self.path("x.db"), jieba=jieba())
-        self.assertEqual(os.listdir(self.folder), ["corpus.txt"])
+V1_SCHEMA = """
+CREATE TABLE meta(key TEXT PRIMARY KEY, value) WITHOUT ROWID;
+CREATE TABLE source(id INTEGER PRIMARY KEY, path TEXT NOT NULL);
+CREATE TABLE document(id INTEGER PRIMARY KEY, source INTEGER NOT NULL, line INTEGER NOT NULL,
+                      text TEXT NOT NULL);
+CREATE TABLE token(word TEXT PRIMARY KEY, id INTEGER NOT NULL, postings INTEGER NOT NULL,
+                   min_weight REAL NOT NULL, max_weight REAL NOT NULL) WITHOUT ROWID;
+CREATE TABLE posting(token INTEGER NOT NULL, first_doc INTEGER NOT NULL, docs BLOB NOT NULL,
+                     weights BLOB NOT NULL, PRIMARY KEY(token, first_doc)) WITHOUT ROWID;
+CREATE TABLE encoding(first_doc INTEGER PRIMARY KEY, last_doc INTEGER NOT NULL,
+                      doc_length_average REAL NOT NULL);
+"""
 
-    def test_model_bytes_keep_tokens_that_are_not_utf8(self):
-        model = BM25()
-        model.train([b"\xff\xfe", "a", "a"])
-        content = model_file_bytes(model)
-        self.assertIn(b'"\xff\xfe" : 1', content)
-        restored = BM25()
-        restored.load(content)
-        self.assertEqual(model_file_bytes(restored), content)
-        self.assertEqual(json.loads(content.decode("utf-8", "surrogateescape"))["_doc_count"], 1)
+
+def layout_one_database(path, corpus, lines, legacy):
+    """A database as the first layout stored it: weights, no analysis."""
+    from array import array
+    model = BM25()
+    kept = [(number, line, legacy.words(line)) for number, line in enumerate(lines, 1)]
+    kept = [(number, line, words) for number, line, words in kept if words]
+    for _, _, words in kept:
+        model.train(words)
+    content = model_bytes(model)
+    encoder = BM25()
+    encoder.load(content)
+    ids, postings = {}, {}
+    for doc, (_, _, words) in enumerate(kept, 1):
+        for word, weight in encoder.encode_document(words).items():
+            token = ids.setdefault(word, len(ids))
+            postings.setdefault(token, []).append((doc, weight))
+    with closing(sqlite3.connect(path)) as connection:
+        connection.executescript(V1_SCHEMA + f"PRAGMA application_id = {APPLICATION_ID};"
+                                 "PRAGMA user_version = 1;")
+        connection.execute("INSERT INTO meta VALUES ('model', ?), ('segmenter', 'jieba.cut')",
+                           (content,))
+        connection.execute("INSERT INTO source VALUES (1, ?)", (corpus,))
+        connection.executemany("INSERT INTO document VALUES (?, 1, ?, ?)",
+                               [(doc, number, line)
+                                for doc, (number, line, _) in enumerate(kept, 1)])
+        for word, token in ids.items():
+            docs, weights = zip(*postings[token])
+            connection.execute("INSERT INTO token VALUES (?, ?, ?, ?, ?)",
+                               (word, token, len(docs), min(weights), max(weights)))
+            connection.execute("INSERT INTO posting VALUES (?, ?, ?, ?)",
+                               (token, docs[0], array("I", docs).tobytes(),
+                                array("d", weights).tobytes()))
+        connection.execute("INSERT INTO encoding VALUES (1, ?, 1.0)", (len(kept),))
+        connection.commit()
+
+
+class FirstLayout(Scratch):
+    def test_a_layout_one_database_is_upgraded_with_the_analysis_it_was_built_with(self):
+        lines = corpus_lines(60, seed=21) + ["Python 与 PYTHON"]
+        corpus = self.corpus(lines)
+        legacy = analyzer(Analysis.legacy())
+        old = self.path("old.db")
+        layout_one_database(old, corpus, lines, legacy)
+        fresh = self.path("fresh.db")
+        build_index(corpus, fresh, analyzer=legacy)
+        with SearchIndex(old, analyzer=legacy) as upgraded, \
+                SearchIndex(fresh, analyzer=legacy) as index:
+            self.assertEqual(upgraded.analysis, Analysis.legacy())
+            for query in queries(25, seed=22) + ["PYTHON"]:
+                with self.subTest(query=query):
+                    self.assertEqual(places(upgraded.search(query, 10)),
+                                     places(index.search(query, 10)))
+        self.assertEqual(stored_model(old)[1], stored_model(fresh)[1])
+        self.assertEqual(documents(old), documents(fresh))
+        with closing(sqlite3.connect(old)) as connection:
+            self.assertEqual(connection.execute("PRAGMA user_version").fetchone()[0],
+                             LAYOUT_VERSION)
+
+
+def as_layout_two(path):
+    """Writes the posting blocks of a database back in layout 2's form: two
+    plain little-endian arrays."""
+    with closing(sqlite3.connect(path)) as connection:
+        rows = connection.execute("SELECT token, first_doc, docs, tfs FROM posting").fetchall()
+        for token, first_doc, docs_blob, tfs_blob in rows:
+            docs, tfs = unpack(docs_blob, tfs_blob)
+            connection.execute("UPDATE posting SET docs = ?, tfs = ? "
+                               "WHERE token = ? AND first_doc = ?",
+                               (docs.tobytes(), tfs.tobytes(), token, first_doc))
+        connection.execute("PRAGMA user_version = 2")
+        connection.commit()
+    return len(rows)
+
+
+class SecondLayout(Scratch):
+    def test_a_layout_two_database_is_repacked_and_answers_as_before(self):
+        # Long enough that some words span several blocks and need a wide tf.
+        lines = corpus_lines(1500, seed=31) + ["的 " * 300]
+        corpus = self.corpus(lines)
+        old, fresh = self.path("old.db"), self.path("fresh.db")
+        build_index(corpus, old, analyzer=analyzer(stop_words_kept()))
+        build_index(corpus, fresh, analyzer=analyzer(stop_words_kept()))
+        self.assertGreater(as_layout_two(old), 0)
+        with SearchIndex(old) as upgraded, SearchIndex(fresh) as index:
+            for query in queries(20, seed=32) + ["的"]:
+                with self.subTest(query=query):
+                    self.assertEqual(places(upgraded.search(query, 10)),
+                                     places(index.search(query, 10)))
+        self.assertEqual(table_contents(old), table_contents(fresh))
+
+    def test_a_damaged_layout_two_block_is_refused_and_nothing_changes(self):
+        corpus = self.corpus(corpus_lines(40, seed=33))
+        old = self.path("old.db")
+        build_index(corpus, old, analyzer=analyzer())
+        as_layout_two(old)
+        with closing(sqlite3.connect(old)) as connection:
+            token, first_doc = connection.execute(
+                "SELECT token, first_doc FROM posting LIMIT 1").fetchone()
+            connection.execute("UPDATE posting SET tfs = x'010203' "
+                               "WHERE token = ? AND first_doc = ?", (token, first_doc))
+            connection.commit()
+        before = read_bytes(old)
+        with self.assertRaisesRegex(DatabaseError, "damaged"):
+            SearchIndex(old)
+        self.assertEqual(read_bytes(old), before)
 
 
 if __name__ == "__main__":

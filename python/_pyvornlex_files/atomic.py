@@ -1,5 +1,5 @@
-"""Writing a model file as BM25.dump writes one: a reader sees the old file
-or the new one, never part of one, and a failed write leaves nothing."""
+"""Replacing a file as BM25.dump replaces a model file: a reader sees the old
+file or the new one, never part of one, and a failed write leaves nothing."""
 
 import errno
 import io
@@ -9,7 +9,7 @@ import stat
 from contextlib import contextmanager
 from typing import BinaryIO, Iterator, Union
 
-__all__ = ["PathType", "replacing", "write_model"]
+__all__ = ["PathType", "replacing", "sync_directory", "write_atomically"]
 
 PathType = Union[str, os.PathLike[str]]
 
@@ -40,10 +40,11 @@ def _take_over_attributes(descriptor: int, existing: os.stat_result) -> None:
     os.fchmod(descriptor, stat.S_IMODE(existing.st_mode))
 
 
-def _sync_directory(directory: str) -> None:
-    """After a rename only the directory records the new name: sync it, so
-    that a power loss cannot bring the old file back. A directory that cannot
-    be opened or synced is left as it is."""
+def sync_directory(directory: str) -> None:
+    """After a rename or a new link only the directory records the new name:
+    sync it, so that a power loss cannot bring the old file back. A directory
+    that cannot be opened, or a file system that cannot sync one, is left as
+    it is; any other failure of the sync is raised."""
     try:
         descriptor = os.open(directory, os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
     except OSError:
@@ -143,7 +144,7 @@ def replacing(path: PathType) -> Iterator[BinaryIO]:
                 _write_in_place(target, written.read(), regular=True)
             os.unlink(temporary)
             return
-        _sync_directory(directory)
+        sync_directory(directory)
     except BaseException:
         try:
             os.unlink(temporary)
@@ -152,13 +153,8 @@ def replacing(path: PathType) -> Iterator[BinaryIO]:
         raise
 
 
-def write_model(path: PathType, text: Union[str, bytes]) -> None:
-    """Writes a model text to ``path`` as ``BM25.dump`` writes a file.
-
-    The text is written as it is (a ``str`` as UTF-8): pass what this package
-    or ``dump`` produced. Failures raise ``OSError`` and leave ``path`` as it
-    was.
-    """
-    data = text.encode("utf-8") if isinstance(text, str) else bytes(text)
+def write_atomically(path: PathType, data: bytes) -> None:
+    """Writes ``data`` to ``path`` as ``replacing`` does; failures raise
+    ``OSError`` and leave ``path`` as it was."""
     with replacing(path) as handle:
         handle.write(data)

@@ -1,4 +1,5 @@
-"""The model file's layout, byte for byte as ``BM25.dump`` writes it.
+"""The model file's layout, byte for byte as ``BM25.dump`` writes it: the one
+place in Python that reads and writes it, for the merge and the search tool.
 
 ::
 
@@ -19,16 +20,26 @@ members, "{\\n\\n  }," for an empty table, no line feed after the final
 brace. Because every key is escaped, no line feed occurs inside a key: the
 file reads line by line, and a shard streams without its table in memory.
 
-The reader accepts this layout and nothing else; the merge lays out again,
-through ``load`` and ``dump``, any other text that ``load`` accepts.
+The reader accepts this layout and nothing else; a text in another layout
+that ``load`` accepts is laid out again through ``load`` and ``dump``.
 """
 
+import io
 import math
+import os
 import re
-from typing import Iterator, Optional, Tuple
+import tempfile
+from bisect import bisect_left
+from typing import (TYPE_CHECKING, Dict, Iterable, Iterator, Mapping, NamedTuple, Optional,
+                    Tuple)
 
-__all__ = ["INT32_MAX", "LayoutError", "ShardReader", "average_field", "header",
-           "member_line", "rebuilt_total", "trailer", "TABLE_END"]
+if TYPE_CHECKING:
+    from pyvornlex import BM25
+
+__all__ = ["INT32_MAX", "LayoutError", "ModelReader", "ModelStatistics", "average_field",
+           "header", "key_of_token", "member_line", "model_bytes", "model_text", "read_model",
+           "read_scalars", "rebuilt_total", "token_of_key", "trailer", "updated_model_text",
+           "TABLE_END"]
 
 INT32_MAX = 2**31 - 1
 _INT32_MIN = -(2**31)
@@ -48,6 +59,23 @@ _MEMBER = re.compile(rb'    "((?:[^"\\\x08\x09\x0a\x0c\x0d]|\\["\\bfnrt])*)" : '
 # load() rebuilds a model's length total in a double, rounded half away from
 # zero and held inside this bound (std::round and std::clamp in the module).
 _TOTAL_LIMIT = 9.2e18
+
+_ESCAPES = {b'"': b'\\"', b"\\": b"\\\\", b"\b": b"\\b", b"\t": b"\\t", b"\n": b"\\n",
+            b"\f": b"\\f", b"\r": b"\\r"}
+_UNESCAPES = {escaped[1:]: raw for raw, escaped in _ESCAPES.items()}
+_TO_ESCAPE = re.compile(rb'["\\\x08\x09\x0a\x0c\x0d]')
+_ESCAPED = re.compile(rb'\\(["\\bfnrt])')
+
+
+def key_of_token(token: bytes) -> bytes:
+    """A token's key in the file: the seven characters that dump escapes, escaped."""
+    return _TO_ESCAPE.sub(lambda found: _ESCAPES[found.group()], token)
+
+
+def token_of_key(key: bytes) -> bytes:
+    """The token of a key that the reader took: the seven escapes undone in one
+    left-to-right pass (so an escaped backslash before an "n" stays a backslash)."""
+    return _ESCAPED.sub(lambda found: _UNESCAPES[found.group(1)], key)
 
 
 class LayoutError(Exception):
@@ -75,9 +103,9 @@ def _int32(match: Optional["re.Match[bytes]"], group: int = 1) -> Optional[int]:
     return value if _INT32_MIN <= value <= INT32_MAX else None
 
 
-class ShardReader:
-    """Reads shard number ``shard`` from an iterator over its lines (line
-    feeds kept).
+class ModelReader:
+    """Reads model text number ``shard`` (the number names it in errors) from
+    an iterator over its lines (line feeds kept).
 
     The scalars are read on construction; ``members()`` then yields the
     table's ``(escaped key, count)`` pairs in file order and reads the rest,
@@ -177,3 +205,84 @@ def trailer(k1_text: bytes) -> bytes:
     """What follows the last member, from the table's end to the final brace."""
     return TABLE_END + b'  "_k1" : ' + k1_text + b"\n}"
 
+
+class ModelStatistics(NamedTuple):
+    """A model file's content: each number with the text it was written as,
+    and every token (unescaped) with its count."""
+
+    b_text: bytes
+    doc_count: int
+    average_text: bytes
+    k1_text: bytes
+    counts: Dict[bytes, int]
+
+    @property
+    def length_total(self) -> int:
+        """The length total that load rebuilds, and training goes on from."""
+        return rebuilt_total(self.doc_count, float(self.average_text))
+
+
+def read_scalars(content: bytes) -> ModelReader:
+    """A reader that has read the scalars before the table (b, the document
+    count and the average), and nothing more."""
+    return ModelReader(iter(io.BytesIO(content)), 0)
+
+
+def read_model(content: bytes) -> ModelStatistics:
+    """The statistics of a text in dump's layout; LayoutError for any other."""
+    reader = ModelReader(iter(io.BytesIO(content)), 0)
+    counts = {token_of_key(key): count for key, count in reader.members()}
+    return ModelStatistics(reader.b_text, reader.doc_count, reader.average_text,
+                           reader.k1_text, counts)
+
+
+def model_text(b_text: bytes, k1_text: bytes, doc_count: int, length_total: int,
+               counts: Iterable[Tuple[bytes, int]]) -> bytes:
+    """The file that dump writes for a model of these statistics: ``counts``
+    pairs tokens (unescaped, in any order) with positive counts."""
+    members = sorted((key_of_token(token), count) for token, count in counts)
+    table = b",\n".join(member_line(key, count) for key, count in members)
+    return (header(b_text, doc_count, average_field(length_total, doc_count)) + table
+            + trailer(k1_text))
+
+
+def _member_key(line: bytes) -> bytes:
+    return line[5:line.rindex(b'" : ')]
+
+
+def updated_model_text(content: bytes, doc_count: int, length_total: int,
+                       changes: Mapping[bytes, int]) -> bytes:
+    """The file of a model that differs from ``content`` (dump's layout) in
+    its document count, its length total and the counts of the tokens in
+    ``changes`` (unescaped; a count of 0 removes the token). The members
+    that did not change are copied as they stand, found by bisection, so
+    the cost is a copy of the text and a search per change, not a reading
+    of every member."""
+    reader = ModelReader(iter(io.BytesIO(content)), 0)  # checks the header
+    start = content.index(_TABLE_START) + len(_TABLE_START)
+    end = content.rindex(TABLE_END)
+    k1 = _K1.fullmatch(content[end + len(TABLE_END):-1])
+    if k1 is None or not content.endswith(b"}"):
+        raise LayoutError("the _k1 line", 0)
+    lines = content[start:end].split(b",\n") if end > start else []
+    kept: list[bytes] = []
+    done = 0
+    for key, count in sorted((key_of_token(token), count) for token, count in changes.items()):
+        at = bisect_left(lines, key, done, key=_member_key)
+        kept.extend(lines[done:at])
+        done = at + 1 if at < len(lines) and _member_key(lines[at]) == key else at
+        if count > 0:
+            kept.append(member_line(key, count))
+    kept.extend(lines[done:])
+    return (header(reader.b_text, doc_count, average_field(length_total, doc_count))
+            + b",\n".join(kept) + trailer(k1.group(1)))
+
+
+def model_bytes(model: "BM25") -> bytes:
+    """The bytes that ``model.dump`` writes, dumped into a private temporary
+    directory that is removed again. Raises what ``dump`` raises."""
+    with tempfile.TemporaryDirectory(prefix="pyvornlex-model-") as directory:
+        path = os.path.join(directory, "model.json")
+        model.dump(path)
+        with open(path, "rb") as handle:
+            return handle.read()
