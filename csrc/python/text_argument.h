@@ -2,11 +2,11 @@
 // The text that BM25.load takes from Python, as a view: the bytes of a bytes
 // or bytearray object, the UTF-8 of a str that has it at hand (ASCII, or a
 // UTF-8 form CPython already made), or else the str's own code points, which
-// the model reads as their UTF-8 form (json/code_units.h). pybind11's own
-// conversion asks CPython for a str's UTF-8 form, which CPython builds in a
-// buffer three times the text's length and copies into one that stays with
-// the str for its whole life: a model file of a hundred megabytes paid for
-// that twice over, in time and in memory faulted in.
+// the model reads as their UTF-8 form (WideText, as BM25::load takes it).
+// pybind11's own conversion asks CPython for a str's UTF-8 form, which
+// CPython builds in a buffer three times the text's length and copies into
+// one that stays with the str for its whole life: a model file of a hundred
+// megabytes paid for that twice over, in time and in memory faulted in.
 
 #include <Python.h>
 #include <pybind11/pybind11.h>
@@ -14,7 +14,7 @@
 #include <string_view>
 #include <variant>
 
-#include "json/code_units.h"
+#include "bm25/bm25.h"
 
 namespace vorn::typing::text {
 
