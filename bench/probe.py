@@ -4,7 +4,7 @@ and freed is there to be reused. Prints numbers on one line.
 
   probe.py load MODEL            seconds, peak memory growth of BM25.load
   probe.py json_loads MODEL      seconds, peak memory growth of json.loads
-  probe.py dump MODEL OUT        seconds of BM25.dump of the loaded model
+  probe.py dump DOCS OUT         seconds of BM25.dump of a model trained on the documents
   probe.py train DOCS            seconds, resident bytes of the trained model
   probe.py encode MODEL DOCS     seconds of encode_document over the documents
   probe.py model DOCS            resident bytes of a BM25 trained on the documents, read line by line
@@ -94,6 +94,21 @@ def train_all(model, documents):
         model.train(document)
 
 
+def trained(path):
+    """Seconds of training, and the model trained on the documents of the
+    file. Documents arrive in chunks, as from a stream: a list of every
+    document would make the input itself grow with the vocabulary, and time
+    the caches' misses on millions of str objects, not training."""
+    model = BM25()
+    seconds = 0.0
+    with open(path, encoding="utf-8") as handle:
+        for chunk in iter(lambda: handle.readlines(1 << 20), []):
+            documents = [line.split() for line in chunk]
+            seconds += timed(lambda: train_all(model, documents))[0]
+            del documents
+    return seconds, model
+
+
 def loaded(text):
     model = BM25()
     model.load(text)
@@ -119,21 +134,12 @@ def main():
         print(seconds, peak_since(before))
         del result
     elif mode == "dump":
-        model = loaded(read_text(arguments[0]))
+        model = trained(arguments[0])[1]
         gc.collect()
         print(timed(lambda: model.dump(arguments[1]))[0])
     elif mode == "train":
         before = resident()
-        model = BM25()
-        seconds = 0.0
-        # Documents arrive in chunks, as from a stream: a list of every
-        # document would make the input itself grow with the vocabulary, and
-        # time the caches' misses on millions of str objects, not training.
-        with open(arguments[0], encoding="utf-8") as handle:
-            for chunk in iter(lambda: handle.readlines(1 << 20), []):
-                documents = [line.split() for line in chunk]
-                seconds += timed(lambda: train_all(model, documents))[0]
-                del documents
+        seconds, model = trained(arguments[0])
         print(seconds, resident() - before)
     elif mode in ("model", "dict"):
         # Read line by line, so that the dict's figure holds its key objects

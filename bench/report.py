@@ -74,8 +74,8 @@ def render_markdown(report, memory_rounds):
         "",
         f"Corpus: {report['corpus']}. Times are medians of {report['rounds']} interleaved "
         "rounds, in processor time of the measuring process (wall time for the thread "
-        "rows); each ratio is the median of the rounds' own ratios. Memory: medians of "
-        f"{memory_rounds} fresh processes.",
+        "rows and the first construction); each ratio is the median of the rounds' own "
+        f"ratios. Memory: medians of {memory_rounds} fresh processes.",
         "",
     ]
     out += table_lines(report["rows"])

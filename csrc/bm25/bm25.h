@@ -9,8 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "bm25/token_counts.h"
-#include "bm25/token_table.h"
+#include "json/code_units.h"
+#include "token_table/token_counts.h"
+#include "token_table/token_table.h"
 
 namespace vorn::typing::text {
 
@@ -43,7 +44,12 @@ class BM25 {
     // leaves any earlier file at the path untouched.
     void dump(const std::string& path) const;
     // Sets the statistics from the text (not the path) of a model file.
+    // Token keys may spell characters as "\u" escapes; one that is half a
+    // surrogate pair throws std::runtime_error and changes nothing.
     void load(std::string_view json_text);
+    // The same for a text held as code points (a Python str's form), read as
+    // its UTF-8 form without making that form.
+    void load(const WideText& json_text);
 
     StringVector encode_document(const StringTokens& tokens) const;
     IdVector encode_document(const IdTokens& tokens) const;
@@ -76,6 +82,8 @@ class BM25 {
     double length_normaliser(std::size_t length) const;
     double idf(std::string_view token_text, std::uint64_t hash) const;
     void rebuild_length_total() noexcept;
+    template <typename Text>
+    void load_text(const Text& json_text);
     void load_through_tree(std::string_view json_text);
     // The steps of load after the token table, in the file's failure order.
     void assign_scalars(const JsonValue& doc_count, const JsonValue& doc_length_average,

@@ -4,26 +4,36 @@
 #include <cmath>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <utility>
+#include <variant>
 
 #include "bm25/bm25.h"
-#include "bm25/file_writer.h"
 #include "bm25/model_members.h"
 #include "bm25/model_reader.h"
 #include "bm25/model_text.h"
 #include "bm25/token_key.h"
+#include "json/json_parser.h"
 #include "json/json_value.h"
+#include "platform/file_error.h"
+#include "platform/file_writer.h"
 
 namespace vorn::typing::text {
 
 namespace {
 
+// Every failure of dump begins so; callers match on it.
+constexpr std::string_view kFailedToDump = "Failed to dump: ";
+// A temporary model file that must be named while it is written is hidden
+// under this name, which says whose it is.
+constexpr std::string_view kTemporaryPrefix = ".pyvornlex-";
+
 // The serializer spells such values "inf" and "nan", which no parser reads
 // back: a file holding one would lose the whole model at the next load.
 void require_finite(double value, const char* name) {
     if (!std::isfinite(value)) {
-        throw std::invalid_argument(std::string("Failed to dump: ") + name +
-                                    " is not a finite number");
+        throw std::invalid_argument(std::string(kFailedToDump) + name + " is not a finite number");
     }
 }
 
@@ -41,19 +51,40 @@ void BM25::dump(const std::string& path) const {
     require_finite(_doc_length_average, "doc_length_average");
     // Everything that allocates happens before the file is opened.
     const ModelText text({_b, _k1, _doc_count, _doc_length_average}, _doc_token_frequency);
-    write_file_safely(path, [&text](const ContentSink& sink) { text.write(sink); });
+    try {
+        write_file_safely(
+            path, [&text](const ContentSink& sink) { text.write(sink); }, kTemporaryPrefix);
+    } catch (const PathError& error) {
+        throw std::invalid_argument(std::string(kFailedToDump) + error.what());
+    } catch (const FileError& error) {
+        throw std::runtime_error(std::string(kFailedToDump) + error.what());
+    }
 }
 
-void BM25::load(std::string_view json_text) {
+void BM25::load(std::string_view json_text) { load_text(json_text); }
+
+void BM25::load(const WideText& json_text) {
+    std::visit([this](const auto& text) { load_text(text); }, json_text);
+}
+
+template <typename Text>
+void BM25::load_text(const Text& json_text) {
     if (json_text.empty()) {
         throw std::runtime_error("json data should not be empty");
     }
     // Model files as dump writes them, and any other text that parse would
     // read without a word, go straight into the table; the rest through the
-    // tree, which gives parse's messages and exceptions.
+    // tree, which gives parse's messages and exceptions. Either way a token
+    // key's "\u" escapes (which other JSON writers use for every character
+    // beyond ASCII, and dump never writes) stand for the characters they
+    // name; a key holding half a surrogate pair refuses the whole file.
     ModelScan scan;
     if (!scan_model_text(json_text, scan)) {
-        load_through_tree(json_text);
+        if constexpr (std::is_same_v<Text, std::string_view>) {
+            load_through_tree(json_text);
+        } else {
+            load_through_tree(utf8_of(json_text));
+        }
         return;
     }
     if (scan.has_tokens) {
@@ -63,7 +94,13 @@ void BM25::load(std::string_view json_text) {
 }
 
 void BM25::load_through_tree(std::string_view json_text) {
-    JsonValue root = JsonValue::parse(json_text);
+    JsonValue root;
+    try {
+        root = JsonValue::parse_decoding_keys_of(json_text, kMemberTokens);
+    } catch (const LoneSurrogateError& error) {
+        throw std::runtime_error("load failed: lone surrogate escape " + error.escape() +
+                                 " in a token key; the model is unchanged");
+    }
 
     // The token object is moved out rather than copied: nothing reads it again.
     const JsonValue tokens = std::move(root.member(std::string(kMemberTokens)));

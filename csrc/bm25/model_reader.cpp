@@ -4,11 +4,12 @@
 #include <array>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 #include "bm25/model_members.h"
-#include "bm25/token_counts.h"
-#include "bm25/token_table_filler.h"
 #include "json/strict_reader.h"
+#include "token_table/token_counts.h"
+#include "token_table/token_table_filler.h"
 
 namespace vorn::typing::text {
 
@@ -16,13 +17,17 @@ namespace {
 
 // Checks the token object whose opening brace the reader is at and counts
 // its members; every value must be an Integer.
-bool count_tokens(StrictReader& reader, std::size_t& members) {
+template <typename Reader>
+bool count_tokens(Reader& reader, std::size_t& members) {
     members = 0;
-    return reader.read_object([&reader, &members] {
+    reader.decode_unicode_in_keys(UnicodeEscapes::decode);
+    const bool read = reader.read_object([&reader, &members] {
         std::int32_t count = 0;
         members += 1;
         return reader.read_integer(count);
     });
+    reader.decode_unicode_in_keys(UnicodeEscapes::keep);
+    return read;
 }
 
 JsonValue* scalar_named(std::string_view key, ModelScan& scan) {
@@ -45,6 +50,7 @@ JsonValue* scalar_named(std::string_view key, ModelScan& scan) {
 // of the next few are on their way from memory while one is stored.
 class InsertQueue {
   public:
+    // Keys that are views of `text` stay views; all others are copied.
     InsertQueue(std::string_view text, TokenTable& table, std::int32_t& bound)
         : text_(text), table_(table), bound_(bound) {}
 
@@ -95,10 +101,9 @@ class InsertQueue {
     std::size_t next_ = 0;
 };
 
-}  // namespace
-
-bool scan_model_text(std::string_view text, ModelScan& scan) {
-    StrictReader reader(text);
+template <typename Text>
+bool scan_text(const Text& text, ModelScan& scan) {
+    BasicStrictReader<Text> reader(text);
     // What follows the object is not read.
     return reader.read_object([&reader, &scan] {
         if (reader.key() == kMemberTokens && reader.peek() == '{') {
@@ -122,24 +127,24 @@ bool scan_model_text(std::string_view text, ModelScan& scan) {
     });
 }
 
-namespace {
-
 // Calls `visit` with each member of the token object in the text's order;
 // stops early when `visit` returns false.
-template <typename Visit>
-bool for_each_token(std::string_view text, const ModelScan& scan, Visit visit) {
-    StrictReader reader(text, scan.tokens_at);
+template <typename Text, typename Visit>
+bool for_each_token(const Text& text, const ModelScan& scan, Visit visit) {
+    using Reader = BasicStrictReader<Text>;
+    Reader reader(text, scan.tokens_at);
+    reader.decode_unicode_in_keys(UnicodeEscapes::decode);
     // The scan read this very text without giving up, so neither can this.
     if (!reader.enter_object()) {
         throw std::logic_error("model text changed between its two readings");
     }
     while (true) {
-        const StrictReader::Next next = reader.next_member();
-        if (next == StrictReader::Next::end) {
+        const typename Reader::Next next = reader.next_member();
+        if (next == Reader::Next::end) {
             return true;
         }
         std::int32_t count = 0;
-        if (next == StrictReader::Next::give_up || !reader.read_integer(count)) {
+        if (next == Reader::Next::give_up || !reader.read_integer(count)) {
             throw std::logic_error("model text changed between its two readings");
         }
         if (!visit(reader.key(), count)) {
@@ -150,7 +155,8 @@ bool for_each_token(std::string_view text, const ModelScan& scan, Visit visit) {
 
 // An empty table, which is what a service loads into when it starts, takes
 // the tokens without looking any of them up; false when a token is repeated.
-bool fill_empty_table(std::string_view text, const ModelScan& scan, TokenTable& table,
+template <typename Text>
+bool fill_empty_table(const Text& text, const ModelScan& scan, TokenTable& table,
                       std::int32_t& bound) {
     TokenTableFiller filler(table, scan.token_members);
     return for_each_token(text, scan,
@@ -161,10 +167,8 @@ bool fill_empty_table(std::string_view text, const ModelScan& scan, TokenTable& 
            filler.finish();
 }
 
-}  // namespace
-
-void read_model_tokens(std::string_view text, const ModelScan& scan, TokenTable& table,
-                       std::int32_t& bound) {
+template <typename Text>
+void read_tokens(const Text& text, const ModelScan& scan, TokenTable& table, std::int32_t& bound) {
     // A repeated token is read again with the rest: the filler cannot keep
     // the later count without a second record of it. The bound it raised
     // is the largest of the same counts that the reading again meets.
@@ -173,12 +177,41 @@ void read_model_tokens(std::string_view text, const ModelScan& scan, TokenTable&
         return;
     }
     table.reserve(table.size() + scan.token_members);
-    InsertQueue queue(text, table, bound);
+    // Keys of a code-point text live in the reader's buffer.
+    std::string_view views_of;
+    if constexpr (std::is_same_v<Text, std::string_view>) {
+        views_of = text;
+    }
+    InsertQueue queue(views_of, table, bound);
     for_each_token(text, scan, [&queue](std::string_view token, std::int32_t count) {
         queue.push(token, count);
         return true;
     });
     queue.drain();
+}
+
+}  // namespace
+
+bool scan_model_text(std::string_view text, ModelScan& scan) { return scan_text(text, scan); }
+bool scan_model_text(const Latin1Text& text, ModelScan& scan) { return scan_text(text, scan); }
+bool scan_model_text(const Ucs2Text& text, ModelScan& scan) { return scan_text(text, scan); }
+bool scan_model_text(const Ucs4Text& text, ModelScan& scan) { return scan_text(text, scan); }
+
+void read_model_tokens(std::string_view text, const ModelScan& scan, TokenTable& table,
+                       std::int32_t& bound) {
+    read_tokens(text, scan, table, bound);
+}
+void read_model_tokens(const Latin1Text& text, const ModelScan& scan, TokenTable& table,
+                       std::int32_t& bound) {
+    read_tokens(text, scan, table, bound);
+}
+void read_model_tokens(const Ucs2Text& text, const ModelScan& scan, TokenTable& table,
+                       std::int32_t& bound) {
+    read_tokens(text, scan, table, bound);
+}
+void read_model_tokens(const Ucs4Text& text, const ModelScan& scan, TokenTable& table,
+                       std::int32_t& bound) {
+    read_tokens(text, scan, table, bound);
 }
 
 }  // namespace vorn::typing::text

@@ -10,8 +10,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "bm25/token_table.h"
+#include "json/code_units.h"
 #include "json/json_value.h"
+#include "token_table/token_table.h"
 
 namespace vorn::typing::text {
 
@@ -31,14 +32,24 @@ struct ModelScan {
 
 // False when the text needs the lenient parser: anything parse would report,
 // substitute or throw on, a token value that is not an Integer, a value of a
-// kind other than a number or the token object.
+// kind other than a number or the token object. The text is UTF-8 in a
+// std::string_view, or code points in a UnitText (json/code_units.h).
 bool scan_model_text(std::string_view text, ModelScan& scan);
+bool scan_model_text(const Latin1Text& text, ModelScan& scan);
+bool scan_model_text(const Ucs2Text& text, ModelScan& scan);
+bool scan_model_text(const Ucs4Text& text, ModelScan& scan);
 
 // Stores the token object's counts into `table`, sized once for all of them,
 // as though in the text's order (a repeated token keeps the count read last),
 // and raises `bound` to the largest of them. `scan` must come from
 // scan_model_text on this text.
 void read_model_tokens(std::string_view text, const ModelScan& scan, TokenTable& table,
+                       std::int32_t& bound);
+void read_model_tokens(const Latin1Text& text, const ModelScan& scan, TokenTable& table,
+                       std::int32_t& bound);
+void read_model_tokens(const Ucs2Text& text, const ModelScan& scan, TokenTable& table,
+                       std::int32_t& bound);
+void read_model_tokens(const Ucs4Text& text, const ModelScan& scan, TokenTable& table,
                        std::int32_t& bound);
 
 }  // namespace vorn::typing::text

@@ -13,6 +13,11 @@ std::string escape_string(std::string_view raw);
 
 // Whether escape_string would change the text.
 bool needs_escape(std::string_view raw);
+// The same for a text of `size` bytes of which kPaddedText bytes can be read
+// whatever its size: short texts are then tested without a branch on their
+// size.
+inline constexpr std::size_t kPaddedText = 16;
+bool needs_escape_padded(const char* text, std::size_t size);
 
 // The inverse of escape_string: undoes exactly its seven escapes and keeps
 // any other backslash sequence as it stands.

@@ -27,9 +27,17 @@ void report(const char* message, char culprit) { report(message, std::string_vie
 
 }  // namespace
 
+LoneSurrogateError::LoneSurrogateError(std::string_view escape)
+    : std::runtime_error("lone surrogate escape " + std::string(escape)), escape_(escape) {}
+
 JsonValue JsonValue::parse(std::string_view text) {
     std::size_t pos = 0;
     return parse_value(text, pos);
+}
+
+JsonValue JsonValue::parse_decoding_keys_of(std::string_view text, std::string_view member) {
+    std::size_t pos = 0;
+    return parse_value(text, pos, 0, KeyDecoding{false, &member});
 }
 
 void skip_whitespace(std::string_view text, std::size_t& pos) {
@@ -38,7 +46,8 @@ void skip_whitespace(std::string_view text, std::size_t& pos) {
     }
 }
 
-JsonValue parse_value(std::string_view text, std::size_t& pos, std::size_t depth) {
+JsonValue parse_value(std::string_view text, std::size_t& pos, std::size_t depth,
+                      KeyDecoding keys) {
     skip_whitespace(text, pos);
     const char c = char_at(text, pos);
     if ((c == '[' || c == '{') && depth >= kMaxNestingDepth) {
@@ -51,7 +60,7 @@ JsonValue parse_value(std::string_view text, std::size_t& pos, std::size_t depth
         case '[':
             return parse_array(text, pos, depth);
         case '{':
-            return parse_object(text, pos, depth);
+            return parse_object(text, pos, depth, keys);
         case 't':
         case 'f':
             return parse_boolean(text, pos);
@@ -66,7 +75,8 @@ JsonValue parse_value(std::string_view text, std::size_t& pos, std::size_t depth
     }
 }
 
-JsonValue parse_object(std::string_view text, std::size_t& pos, std::size_t depth) {
+JsonValue parse_object(std::string_view text, std::size_t& pos, std::size_t depth,
+                       KeyDecoding keys) {
     JsonValue object = JsonValue::make(JsonKind::Object);
     ++pos;
     skip_whitespace(text, pos);
@@ -75,7 +85,10 @@ JsonValue parse_object(std::string_view text, std::size_t& pos, std::size_t dept
         return object;
     }
     while (true) {
-        const JsonValue key = parse_value(text, pos, depth + 1);
+        skip_whitespace(text, pos);
+        const JsonValue key = keys.own && char_at(text, pos) == '"'
+                                  ? parse_string(text, pos, UnicodeEscapes::decode)
+                                  : parse_value(text, pos, depth + 1);
         skip_whitespace(text, pos);
         if (char_at(text, pos) != ':') {
             report("Error: Object: Expected colon, found '", char_at(text, pos));
@@ -83,10 +96,12 @@ JsonValue parse_object(std::string_view text, std::size_t& pos, std::size_t dept
         }
         ++pos;
         skip_whitespace(text, pos);
-        JsonValue value = parse_value(text, pos, depth + 1);
         // Keys are kept escaped; a key that is not a string files its value under "".
         bool is_string = false;
-        object.member(key.to_string(is_string)) = std::move(value);
+        std::string key_text = key.to_string(is_string);
+        const KeyDecoding value_keys{keys.member != nullptr && key_text == *keys.member};
+        JsonValue value = parse_value(text, pos, depth + 1, value_keys);
+        object.member(key_text) = std::move(value);
         skip_whitespace(text, pos);
         const char c = char_at(text, pos);
         if (c == ',') {
@@ -127,10 +142,10 @@ JsonValue parse_array(std::string_view text, std::size_t& pos, std::size_t depth
     }
 }
 
-JsonValue parse_string(std::string_view text, std::size_t& pos) {
+JsonValue parse_string(std::string_view text, std::size_t& pos, UnicodeEscapes unicode) {
     std::string buffer;
     char culprit = '\0';
-    switch (read_string(text, pos, buffer, culprit)) {
+    switch (read_string(text, pos, buffer, culprit, unicode)) {
         case StringEnd::closed:
             break;
         case StringEnd::unterminated:
@@ -141,6 +156,8 @@ JsonValue parse_string(std::string_view text, std::size_t& pos) {
         case StringEnd::bad_escape:
             report("ERROR: String: Expected hex character in unicode escape, found '", culprit);
             return JsonValue::make(JsonKind::String);
+        case StringEnd::lone_surrogate:
+            throw LoneSurrogateError(text.substr(pos - 1, 6));
     }
     return JsonValue(std::move(buffer));
 }

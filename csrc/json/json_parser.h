@@ -7,10 +7,12 @@
 #pragma once
 
 #include <cstddef>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "json/json_value.h"
+#include "json/scanner.h"
 
 namespace vorn::typing::text {
 
@@ -19,13 +21,35 @@ namespace vorn::typing::text {
 // nest two levels.
 inline constexpr std::size_t kMaxNestingDepth = 512;
 
+// Which keys an object reads with their "\u" escapes decoded into UTF-8
+// (see scanner.h): none, as parse reads them, its own, or those of the
+// object that is the value of its member `member`. A decoded escape that is
+// half a surrogate pair throws LoneSurrogateError.
+struct KeyDecoding {
+    bool own = false;
+    const std::string_view* member = nullptr;
+};
+
+class LoneSurrogateError : public std::runtime_error {
+  public:
+    // `escape` is the "\u" and its four hex digits, as written.
+    explicit LoneSurrogateError(std::string_view escape);
+    const std::string& escape() const noexcept { return escape_; }
+
+  private:
+    std::string escape_;
+};
+
 // `depth` counts the containers already open around the value; callers start
-// at 0, the productions pass it on.
-JsonValue parse_value(std::string_view text, std::size_t& pos, std::size_t depth = 0);
-JsonValue parse_object(std::string_view text, std::size_t& pos, std::size_t depth = 0);
+// at 0, the productions pass it on, with `keys` to the object they read.
+JsonValue parse_value(std::string_view text, std::size_t& pos, std::size_t depth = 0,
+                      KeyDecoding keys = {});
+JsonValue parse_object(std::string_view text, std::size_t& pos, std::size_t depth = 0,
+                       KeyDecoding keys = {});
 JsonValue parse_array(std::string_view text, std::size_t& pos, std::size_t depth = 0);
 
-JsonValue parse_string(std::string_view text, std::size_t& pos);
+JsonValue parse_string(std::string_view text, std::size_t& pos,
+                       UnicodeEscapes unicode = UnicodeEscapes::keep);
 JsonValue parse_number(std::string_view text, std::size_t& pos);
 JsonValue parse_boolean(std::string_view text, std::size_t& pos);
 JsonValue parse_null(std::string_view text, std::size_t& pos);

@@ -78,6 +78,12 @@ class JsonValue {
     // Malformed text gives messages on standard error and substitute values;
     // only number conversion throws (std::invalid_argument, std::out_of_range).
     static JsonValue parse(std::string_view text);
+    // The same, except that the keys of the object that is the value of the
+    // root object's member `member` are read with their "\u" escapes decoded
+    // into UTF-8 (a surrogate pair into one character), for a caller whose
+    // keys there are text; an escape that is half a pair throws
+    // LoneSurrogateError (json_parser.h) before anything is returned.
+    static JsonValue parse_decoding_keys_of(std::string_view text, std::string_view member);
 
   private:
     // The alternatives follow the order of JsonKind, so index() is the kind.

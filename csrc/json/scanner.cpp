@@ -10,8 +10,26 @@ namespace vorn::typing::text {
 
 namespace {
 
-bool is_hex_digit(char c) {
+template <typename Code>
+bool is_hex_digit(Code c) {
     return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// A character of the text as the culprit of a message (a byte of UTF-8 text
+// as itself) or as an escape's letter: a code point beyond ASCII as a byte
+// that is none of the grammar's characters.
+inline char narrowed(char byte) { return byte; }
+template <typename Code>
+char narrowed(Code c) {
+    return is_ascii(c) ? static_cast<char>(c) : '\x80';
+}
+
+// Appends a character of a string's content: the byte itself from UTF-8
+// text, the UTF-8 form of a code point.
+inline void append_unit(std::string& out, char byte) { out.push_back(byte); }
+template <typename Unit>
+void append_unit(std::string& out, Unit code) {
+    append_utf8(out, static_cast<std::uint32_t>(code));
 }
 
 // What an escape character stands for inside a string, except "\u".
@@ -37,21 +55,75 @@ char unescaped(char letter) {
     }
 }
 
+// The four hex digits after the "u" at `pos` as a number; false, with the
+// first character that is not a hex digit, when there are not four.
+template <typename Text>
+bool read_hex_unit(const Text& text, std::size_t pos, std::uint32_t& unit, char& culprit) {
+    unit = 0;
+    for (std::size_t offset = 1; offset <= 4; ++offset) {
+        const auto digit = char_at(text, pos + offset);
+        if (!is_hex_digit(digit)) {
+            culprit = narrowed(digit);
+            return false;
+        }
+        const auto value = static_cast<std::uint32_t>(
+            is_digit(digit) ? digit - '0' : (static_cast<int>(digit) | 0x20) - 'a' + 10);
+        unit = (unit << 4U) | value;
+    }
+    return true;
+}
+
+bool is_high_surrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool is_low_surrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Appends the character of the "\u" escape whose "u" is at `pos` and whose
+// digits make `unit`; a high surrogate takes the escape that follows it as
+// its other half, and `pos` then moves to that escape's "u". A second escape
+// without four hex digits is bad_escape, as it would be on its own.
+template <typename Text>
+StringEnd decode_unit(const Text& text, std::size_t& pos, std::uint32_t unit, std::string& out,
+                      char& culprit) {
+    if (is_low_surrogate(unit)) {
+        return StringEnd::lone_surrogate;
+    }
+    if (!is_high_surrogate(unit)) {
+        append_utf8(out, unit);
+        return StringEnd::closed;
+    }
+    const std::size_t next = pos + 6;
+    std::uint32_t low = 0;
+    if (char_at(text, pos + 5) != '\\' || char_at(text, next) != 'u') {
+        return StringEnd::lone_surrogate;
+    }
+    if (!read_hex_unit(text, next, low, culprit)) {
+        pos = next;
+        return StringEnd::bad_escape;
+    }
+    if (!is_low_surrogate(low)) {
+        return StringEnd::lone_surrogate;
+    }
+    append_utf8(out, 0x10000 + ((unit - 0xD800) << 10U) + (low - 0xDC00));
+    pos = next;
+    return StringEnd::closed;
+}
+
 }  // namespace
 
-StringEnd read_string(std::string_view text, std::size_t& pos, std::string& out, char& culprit) {
+template <typename Text>
+StringEnd read_string(const Text& text, std::size_t& pos, std::string& out, char& culprit,
+                      UnicodeEscapes unicode) {
     ++pos;
     while (true) {
         if (pos >= text.size()) {
             return StringEnd::unterminated;
         }
-        const char c = text[pos];
+        const auto c = text[pos];
         if (c == '"') {
             ++pos;
             return StringEnd::closed;
         }
         if (c != '\\') {
-            out.push_back(c);
+            append_unit(out, c);
             ++pos;
             continue;
         }
@@ -59,25 +131,35 @@ StringEnd read_string(std::string_view text, std::size_t& pos, std::string& out,
         if (pos >= text.size()) {
             continue;  // a backslash as the last byte: unterminated
         }
-        const char letter = text[pos];
+        const auto letter = text[pos];
         if (letter == 'u') {
-            // Kept as written: the escape is not decoded into a code point.
-            for (std::size_t offset = 1; offset <= 4; ++offset) {
-                const char digit = char_at(text, pos + offset);
-                if (!is_hex_digit(digit)) {
-                    culprit = digit;
-                    return StringEnd::bad_escape;
-                }
+            std::uint32_t unit = 0;
+            if (!read_hex_unit(text, pos, unit, culprit)) {
+                return StringEnd::bad_escape;
             }
-            out.push_back('\\');
-            out.append(text.substr(pos, 5));
+            if (unicode == UnicodeEscapes::keep) {
+                out.push_back('\\');
+                for (std::size_t offset = 0; offset < 5; ++offset) {
+                    out.push_back(static_cast<char>(text[pos + offset]));
+                }
+            } else if (const StringEnd end = decode_unit(text, pos, unit, out, culprit);
+                       end != StringEnd::closed) {
+                return end;
+            }
             pos += 4;
         } else {
-            out.push_back(unescaped(letter));
+            out.push_back(unescaped(narrowed(letter)));
         }
         ++pos;
     }
 }
+
+template StringEnd read_string(const std::string_view&, std::size_t&, std::string&, char&,
+                               UnicodeEscapes);
+template StringEnd read_string(const Latin1Text&, std::size_t&, std::string&, char&,
+                               UnicodeEscapes);
+template StringEnd read_string(const Ucs2Text&, std::size_t&, std::string&, char&, UnicodeEscapes);
+template StringEnd read_string(const Ucs4Text&, std::size_t&, std::string&, char&, UnicodeEscapes);
 
 NumberEnd scan_number(std::string_view text, std::size_t& pos, NumberText& number, char& culprit) {
     // The mantissa takes minus signs, digits and full stops in any order; the

@@ -27,7 +27,10 @@ void bind_bm25(py::module_& module) {
         .def("train", [](const Model& self, const IdTokens& tokens) { self->train(tokens); })
         // A model file can be a hundred megabytes: its text arrives as a view
         // (see text_argument.h).
-        .def("load", [](const Model& self, const TextArgument& text) { self->load(text.view()); })
+        .def("load",
+             [](const Model& self, const TextArgument& text) {
+                 text.read([&self](const auto& view) { self->load(view); });
+             })
         .def("dump", [](const Model& self, const std::string& path) { self->dump(path); })
         .def("encode_document",
              [](const Model& self, const StringTokens& tokens) {

@@ -1,7 +1,7 @@
 #pragma once
 // The text rules that cppjieba 5.1.3 and its limonp utilities apply while
-// loading data files, restated over string views so that a whole file can be
-// checked in one pass without building what the library builds.
+// loading data files, restated over string views so that a file can be
+// checked line by line without building what the library builds.
 
 #include <cstddef>
 #include <string>
@@ -25,23 +25,5 @@ std::string_view limonp_trim(std::string_view text);
 // Whether cppjieba's lenient UTF-8 decoder reads `text` as exactly one
 // character. The decoder looks at lead bytes and lengths only.
 bool decodes_as_one_rune(std::string_view text);
-
-// Walks a file's content line by line as std::getline does: lines end at
-// '\n', which is not part of them; a last line without '\n' still counts, and
-// a final '\n' opens no further line.
-class LineCursor {
-  public:
-    explicit LineCursor(std::string_view content) : rest_(content) {}
-
-    // Moves to the next line; false at the end of the content.
-    bool next(std::string_view& line);
-
-    // 1-based number of the line last returned; 0 before the first.
-    std::size_t number() const { return number_; }
-
-  private:
-    std::string_view rest_;
-    std::size_t number_ = 0;
-};
 
 }  // namespace vorn::typing::text

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "tokenizer/cppjieba_text.h"
-#include "tokenizer/file_content.h"
+#include "tokenizer/file_lines.h"
 
 namespace vorn::typing::text {
 namespace {
@@ -44,11 +44,7 @@ std::optional<DataFileFault> check_readable(const std::string& path) {
 // DictTrie::LoadDict demands three blank-separated fields on every line, and
 // SetStaticWordWeights at least one entry.
 std::optional<DataFileFault> check_main_dict(const std::string& path) {
-    const FileContent file = read_file(path);
-    if (file.error_number != 0) {
-        return unreadable(path, file.error_number);
-    }
-    LineCursor lines(file.bytes);
+    FileLines lines(path);
     std::string_view line;
     while (lines.next(line)) {
         const std::size_t fields = limonp_split_count(line, " ");
@@ -58,6 +54,9 @@ std::optional<DataFileFault> check_main_dict(const std::string& path) {
                              "(word, frequency, tag), found " +
                                  std::to_string(fields));
         }
+    }
+    if (lines.error() != 0) {
+        return unreadable(path, lines.error());
     }
     if (lines.number() == 0) {
         return malformed(path, 0, "the main dictionary has no entries");
@@ -81,7 +80,7 @@ std::optional<DataFileFault> check_user_dicts(const std::string& paths) {
 
 // HMMModel::GetLine: the next line that is neither blank nor a "#" comment
 // once trimmed.
-bool next_model_line(LineCursor& lines, std::string_view& line) {
+bool next_model_line(FileLines& lines, std::string_view& line) {
     while (lines.next(line)) {
         line = limonp_trim(line);
         if (!line.empty() && line.front() != '#') {
@@ -119,14 +118,13 @@ std::optional<DataFileFault> check_hmm_model(const std::string& path) {
         "the transition row of M", "the transition row of S", "the emission line of B",
         "the emission line of E",  "the emission line of M",  "the emission line of S"};
 
-    const FileContent file = read_file(path);
-    if (file.error_number != 0) {
-        return unreadable(path, file.error_number);
-    }
-    LineCursor lines(file.bytes);
+    FileLines lines(path);
     std::string_view line;
     for (std::size_t part = 0; part < kParts.size(); ++part) {
         if (!next_model_line(lines, line)) {
+            if (lines.error() != 0) {
+                return unreadable(path, lines.error());
+            }
             return malformed(path, lines.number(),
                              std::string("the model ends before ") + kParts.at(part));
         }

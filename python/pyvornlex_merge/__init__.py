@@ -14,8 +14,9 @@ accepts and which is laid out byte for byte as ``dump`` lays out a file::
 
 Document and token counts add up exactly. The file keeps the average length
 to six decimals, from which ``load`` rebuilds a shard's length total: that
-total is exact for models of at most a million documents (README, "Scaling
-out"). ``python -m pyvornlex_merge MERGED SHARD...`` merges files.
+total is exact for models of at most a million documents (docs/model-file.md,
+"What is exact and what rounds"). ``python -m pyvornlex_merge MERGED SHARD...``
+merges files.
 """
 
 from .errors import CountOverflowError, MergeError

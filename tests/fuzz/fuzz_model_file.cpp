@@ -2,7 +2,8 @@
 // loaded. Beyond memory and undefined-behaviour faults it checks that load,
 // which reads most texts without a tree, leaves exactly what loading through
 // the tree leaves (the exception, the messages, the state), into a new model
-// and into one that holds tokens already; that dump writes exactly the
+// and into one that holds tokens already, also from the text's code points
+// where it has them; that dump writes exactly the
 // serializer's text of the model's tree; and that nothing is lost on the way:
 // a file that dump wrote loads without an error into a new model and dumps
 // again to the same text. The loaded model is then trained and used to
@@ -93,14 +94,22 @@ std::string through_the_tree(const BM25& model) {
     return root.serialize(1, "  ");
 }
 
-// load and load through the tree leave the same behind.
+// load and load through the tree leave the same behind, and so does load of
+// the same text held as code points, as a Python str holds it.
 void compare_loads(const BM25& start, const std::string& text) {
     if (text.empty()) {
         return;  // load refuses it before reading
     }
-    if (vorn::typing::text::loaded(start, text) !=
-        vorn::typing::text::loaded_through_tree(start, text)) {
+    const vorn::typing::text::LoadOutcome outcome = vorn::typing::text::loaded(start, text);
+    if (outcome != vorn::typing::text::loaded_through_tree(start, text)) {
         std::abort();
+    }
+    if (const auto points = vorn::typing::text::code_points_of(text)) {
+        for (const auto& wide : vorn::typing::text::loaded_as_code_points(start, *points)) {
+            if (wide != outcome) {
+                std::abort();
+            }
+        }
     }
 }
 

@@ -224,7 +224,9 @@ class Refusals(unittest.TestCase):
                            ("model.json", "load doc_count failed"),
                            ('{"_doc_count" : 1e}', "invalid stol"), (cut, "load k1 failed"),
                            (self.good.replace("0.750000", "1"), "load b failed"),
-                           (shard_text(1, "1.000000", '    "a" : 2147483648'), "out of range")]:
+                           (shard_text(1, "1.000000", '    "a" : 2147483648'), "out of range"),
+                           (shard_text(1, "1.000000", '    "\\ud83d" : 1'),
+                            r"lone surrogate escape \\ud83d in a token key")]:
             with self.subTest(text=text[:20]):
                 self.refused([self.good, text], MergeError,
                              "{2} is not a model that load accepts .*" + says)
@@ -261,9 +263,9 @@ class Refusals(unittest.TestCase):
 class WhatLoadAccepts(unittest.TestCase):
     """Texts off dump's layout that load takes whole are merged as load reads them."""
 
-    # json.dumps writes other control characters as \u escapes, which load
-    # keeps as they are: those would be other tokens.
-    VOCABULARY = [token for token in TRICKY if token not in ("\x01", "x\0y")] + ["9", "10"]
+    # json.dumps writes characters beyond ASCII and control characters as
+    # "\u" escapes by default, which load reads as the characters.
+    VOCABULARY = TRICKY + ["9", "10", "😀", "\\u0041"]
 
     def test_other_layouts_are_laid_out_again(self):
         documents = corpus(50, vocabulary=self.VOCABULARY)
@@ -274,6 +276,8 @@ class WhatLoadAccepts(unittest.TestCase):
         variants = {
             "json.dumps": json.dumps(members, ensure_ascii=False),
             "indented, sorted": json.dumps(members, ensure_ascii=False, indent=3, sort_keys=True),
+            "\\u escapes": json.dumps(members),
+            "\\u escapes, indented": json.dumps(members, indent=2, sort_keys=True),
             "no final brace": text[:-1],
             "a final line feed": text + "\n",
             "text after the object": text + " trailing",
@@ -305,6 +309,23 @@ class WhatLoadAccepts(unittest.TestCase):
             merge_files(paths[2], paths[:2])
             with open(paths[2], encoding="utf-8") as handle:
                 self.assertEqual(handle.read(), model_text(trained(documents)))
+
+    def test_files_written_by_json_dumps_merge_into_the_original_bytes(self):
+        documents = corpus(60, vocabulary=self.VOCABULARY)
+        shards = [documents[:25], documents[25:40], documents[40:]]
+        expected = merge_texts([model_text(trained(shard)) for shard in shards])
+        with tempfile.TemporaryDirectory() as directory:
+            paths = []
+            for number, shard in enumerate(shards):
+                paths.append(os.path.join(directory, "shard%d.json" % number))
+                members = json.loads(model_text(trained(shard)), strict=False)
+                with open(paths[-1], "w", encoding="ascii") as handle:
+                    handle.write(json.dumps(members, ensure_ascii=True, indent=number or None))
+            merged = os.path.join(directory, "merged.json")
+            merge_files(merged, paths)
+            with open(merged, encoding="utf-8") as handle:
+                self.assertEqual(handle.read(), expected)
+        self.assertEqual(expected, model_text(trained(documents)))
 
 
 class Files(unittest.TestCase):

@@ -120,10 +120,11 @@ class OtherWriters(unittest.TestCase):
             table[token] = draw.randint(-5, 2**31 - 1)
         document = {"_doc_token_frequency": table, "_b": 1e-05, "_doc_count": 12,
                     "_doc_length_average": 2.5, "_k1": 1.2}
-        # The module keeps "\u" escapes as written, so non-ASCII text stays raw.
+        # Raw or as "\u" escapes (json's default), text reads the same.
         texts = [json.dumps(document, ensure_ascii=False),
                  json.dumps(document, ensure_ascii=False, indent=2, sort_keys=True),
-                 json.dumps(document, ensure_ascii=False, separators=(",", ":"))]
+                 json.dumps(document, ensure_ascii=False, separators=(",", ":")),
+                 json.dumps(document), json.dumps(document, indent=2, sort_keys=True)]
         expected = None
         for text in texts:
             for argument in (text, text.encode(), bytearray(text.encode())):
@@ -137,6 +138,61 @@ class OtherWriters(unittest.TestCase):
                     if expected is None:
                         expected = written
                     self.assertEqual(written, expected)
+
+    def test_files_of_json_dumps_with_unicode_escapes_read_as_the_dumped_model(self):
+        # json.dumps writes every character beyond ASCII, and control
+        # characters, as "\u" escapes (astral ones as surrogate pairs); a
+        # token that holds a backslash and "u0041" is no escape.
+        vocabulary = ["北京", "大学", "😀", "a😀b", "é", "\x01", "\x7f", "x\0y", "\\u0041",
+                      "\\\\u0041", 'q"uote', "tab\there", "\u2028", "", "a", "Z"]
+        draw = random.Random(29)
+        model = BM25(0.6, 1.4)
+        for _ in range(300):
+            model.train(draw.choices(vocabulary, k=draw.randint(1, 9)))
+        model.train([12, -7, 12])
+        text = self.dumped(model)
+        self.assertNotIn("\\u", text.replace("\\\\", ""))  # dump writes no escape of that kind
+        members = json.loads(text, strict=False)
+        queries = [draw.choices(vocabulary, k=4) for _ in range(50)] + [["12", "absent"]]
+        # The file holds the average to six decimals: the encodings to match
+        # are those of the dumped file itself.
+        original = BM25()
+        original.load(text)
+        for form in (json.dumps(members), json.dumps(members, indent=2, sort_keys=True),
+                     json.dumps(members, separators=(",", ":")),
+                     # a member load does not know sends it the other way
+                     json.dumps(dict(members, note="written elsewhere"))):
+            with self.subTest(form=form[:60]):
+                self.assertNotIn("😀", form)
+                other = BM25()
+                other.load(form)
+                for query in queries:
+                    self.assertEqual(other.encode_query(query), original.encode_query(query))
+                    self.assertEqual(other.encode_document(query),
+                                     original.encode_document(query))
+                self.assertEqual(self.dumped(other), text)
+
+    def test_half_a_surrogate_pair_in_a_token_key_changes_nothing(self):
+        good = '"_b": 0.5, "_doc_count": 3, "_doc_length_average": 2.0, "_k1": 1.5'
+        for key, escape in [("\\ud83d", "\\ud83d"), ("x\\uDE00", "\\uDE00"),
+                            ("\\ud83d\\u0041", "\\ud83d")]:
+            for extra in ("", ', "note": "x"'):
+                with self.subTest(key=key, extra=extra):
+                    model = BM25(0.75, 1.2)
+                    model.train(["kept"])
+                    before = model.encode_query(["kept", "a"])
+                    text = '{%s, "_doc_token_frequency": {"a": 2, "%s": 1}%s}' % (good, key, extra)
+                    with self.assertRaises(RuntimeError) as raised:
+                        model.load(text)
+                    self.assertEqual(str(raised.exception),
+                                     "load failed: lone surrogate escape %s in a token key; "
+                                     "the model is unchanged" % escape)
+                    self.assertEqual(model.encode_query(["kept", "a"]), before)
+                    self.assertEqual((model.b(), model.k1()), (0.75, 1.2))
+        # Elsewhere an escape is what any JSON string holds: no token.
+        model = BM25()
+        model.load('{%s, "\\ud83d": 1, "note": "\\udc00"}' % good)
+        self.assertEqual(model.b(), 0.5)
 
     def test_large_model_round_trips_and_merges(self):
         model = BM25()
@@ -159,10 +215,11 @@ class OtherWriters(unittest.TestCase):
 
 
 class TextArguments(unittest.TestCase):
-    """load reads a str through its UTF-8 form, which it makes itself: for
-    every kind of str (ASCII, Latin-1, the BMP, beyond it), with or without a
-    UTF-8 form that CPython already keeps, the result equals that of the same
-    text as UTF-8 bytes."""
+    """load reads a str as its UTF-8 form, straight from the str's code points
+    (or from the UTF-8 form CPython keeps, where it has one): for every kind
+    of str (ASCII, Latin-1, the BMP, beyond it), in texts that load reads
+    itself and texts it leaves to the parser, the result equals that of the
+    same text as UTF-8 bytes."""
 
     def setUp(self):
         self.directory = tempfile.TemporaryDirectory()
@@ -185,26 +242,34 @@ class TextArguments(unittest.TestCase):
             for _ in range(500):
                 token = "".join(draw.choice(alphabet) for _ in range(draw.randint(0, 7)))
                 table[token] = draw.randint(1, 9)
-            text = json.dumps({"_b": 0.5, "_doc_count": 3, "_doc_length_average": 2.0,
-                               "_k1": 1.5, "_doc_token_frequency": table}, ensure_ascii=False)
-            with self.subTest(kind=name):
-                expected = self.loaded(text.encode("utf-8"))
-                self.assertEqual(self.loaded(text), expected)
-                self.assertEqual(self.loaded(type("Text", (str,), {})(text)), expected)
-                # A str that already keeps its UTF-8 form.
-                as_utf8 = ctypes.pythonapi.PyUnicode_AsUTF8AndSize
-                as_utf8.restype = ctypes.c_void_p
-                as_utf8.argtypes = [ctypes.py_object, ctypes.c_void_p]
-                kept = text.encode("utf-8").decode("utf-8")
-                as_utf8(kept, None)
-                self.assertEqual(self.loaded(kept), expected)
-                self.assertEqual(json.loads(expected.decode("utf-8"))["_doc_token_frequency"],
-                                 table)
+            members = {"_b": 0.5, "_doc_count": 3, "_doc_length_average": 2.0, "_k1": 1.5,
+                       "_doc_token_frequency": table}
+            for text in (json.dumps(members, ensure_ascii=False),
+                         json.dumps(dict(members, note=alphabet), ensure_ascii=False, indent=1),
+                         json.dumps(members, ensure_ascii=False).replace("0.5", "5e-1")):
+                with self.subTest(kind=name, text=text[:30]):
+                    self.assert_read_as_utf8(text, table)
+
+    def assert_read_as_utf8(self, text, table):
+        expected = self.loaded(text.encode("utf-8"))
+        self.assertEqual(self.loaded(text), expected)
+        self.assertEqual(self.loaded(type("Text", (str,), {})(text)), expected)
+        # A str that already keeps its UTF-8 form.
+        as_utf8 = ctypes.pythonapi.PyUnicode_AsUTF8AndSize
+        as_utf8.restype = ctypes.c_void_p
+        as_utf8.argtypes = [ctypes.py_object, ctypes.c_void_p]
+        kept = text.encode("utf-8").decode("utf-8")
+        as_utf8(kept, None)
+        self.assertEqual(self.loaded(kept), expected)
+        self.assertEqual(json.loads(expected.decode("utf-8"))["_doc_token_frequency"], table)
 
     def test_surrogates_are_refused_before_anything_changes(self):
         model = BM25()
         model.train(["kept"])
-        for text in ("\ud800", '{"_doc_count" : 1, "\udfff" : 2}', "北" * 1000 + "\ud83d\ude00"):
+        whole = '{"_doc_count": 1, "_doc_length_average": 1.0, "_b": 0.5, "_k1": 1.0} '
+        for text in ("\ud800", '{"_doc_count" : 1, "\udfff" : 2}', "北" * 1000 + "\ud83d\ude00",
+                     # after the object, where load reads nothing
+                     whole + "北\udfff", whole + "😀\ud800"):
             with self.subTest(text=text[-3:]):
                 with self.assertRaises(TypeError):
                     model.load(text)

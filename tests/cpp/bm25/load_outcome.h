@@ -3,13 +3,16 @@
 // be compared: the exception, the lines on standard error, and the model's
 // state. Shared by the unit tests and the model-file fuzzer.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bm25/bm25.h"
 #include "test_access.h"
@@ -79,6 +82,64 @@ inline LoadOutcome loaded(const BM25& start, std::string_view text) {
 inline LoadOutcome loaded_through_tree(const BM25& start, std::string_view text) {
     BM25 model = start;
     return outcome_of(model, [&] { BM25TestAccess::load_through_tree(model, text); });
+}
+
+// The code points of a UTF-8 text, or nothing when it is not UTF-8 or holds
+// a surrogate (a Python str cannot hold such text as code points).
+inline std::optional<std::vector<std::uint32_t>> code_points_of(std::string_view utf8) {
+    std::vector<std::uint32_t> points;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        const std::size_t length = lead < 0x80   ? 1
+                                   : lead < 0xC2 ? 0
+                                   : lead < 0xE0 ? 2
+                                   : lead < 0xF0 ? 3
+                                   : lead < 0xF5 ? 4
+                                                 : 0;
+        if (length == 0 || i + length > utf8.size()) {
+            return std::nullopt;
+        }
+        std::uint32_t code = length == 1 ? lead : lead & (0xFFU >> (length + 1));
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(utf8[i + k]);
+            if ((next & 0xC0U) != 0x80U) {
+                return std::nullopt;
+            }
+            code = (code << 6U) | (next & 0x3FU);
+        }
+        const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
+            return std::nullopt;
+        }
+        points.push_back(code);
+        i += length;
+    }
+    return points;
+}
+
+// load of the same text held as code points of every width that holds them
+// (Latin-1, UCS-2, UCS-4), each on a copy of `start`.
+inline std::vector<LoadOutcome> loaded_as_code_points(const BM25& start,
+                                                      const std::vector<std::uint32_t>& points) {
+    std::vector<LoadOutcome> outcomes;
+    std::uint32_t largest = 0;
+    for (const std::uint32_t point : points) {
+        largest = std::max(largest, point);
+    }
+    const auto load = [&](const WideText& text) {
+        BM25 model = start;
+        outcomes.push_back(outcome_of(model, [&] { model.load(text); }));
+    };
+    const std::vector<std::uint8_t> latin1(points.begin(), points.end());
+    const std::vector<std::uint16_t> ucs2(points.begin(), points.end());
+    if (largest <= 0xFF) {
+        load(Latin1Text(latin1.data(), latin1.size()));
+    }
+    if (largest <= 0xFFFF) {
+        load(Ucs2Text(ucs2.data(), ucs2.size()));
+    }
+    load(Ucs4Text(points.data(), points.size()));
+    return outcomes;
 }
 
 }  // namespace vorn::typing::text

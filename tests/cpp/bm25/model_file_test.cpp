@@ -154,6 +154,36 @@ TEST_F(ModelFile, FailureRowsLeaveTheStatedState) {
     EXPECT_EQ(model.k1(), 0.0);
 }
 
+// Other JSON writers spell every character beyond ASCII as a "\u" escape;
+// load reads the character, whichever way it reads the text, and a key
+// holding half a surrogate pair changes nothing.
+TEST_F(ModelFile, TokenKeysReadUnicodeEscapes) {
+    const std::string tokens =
+        R"("_doc_token_frequency": {"\u676d\u5dde": 3, "\uD83D\uDE00": 2, "\\u0041": 1, "x\u0022": 4})";
+    const Table expected{
+        {"\xE6\x9D\xAD\xE5\xB7\x9E", 3}, {"\xF0\x9F\x98\x80", 2}, {"\\u0041", 1}, {"x\"", 4}};
+    for (const std::string& extra : {std::string(), std::string(R"("note": "tree", )")}) {
+        BM25 model(0.75, 1.2);
+        EXPECT_EQ(load_error(model, "{" + extra + R"("_b": 0.5, "_doc_count": 2, )" + tokens +
+                                        R"(, "_doc_length_average": 1.5, "_k1": 1.1})"),
+                  "");
+        EXPECT_EQ(table_of(model), expected);
+        EXPECT_EQ(model.b(), 0.5);
+    }
+    for (const std::string& extra : {std::string(), std::string(R"("note": "tree", )")}) {
+        BM25 model(0.75, 1.2);
+        model.train(StringTokens{"kept"});
+        EXPECT_EQ(
+            load_error(
+                model,
+                "{" + extra + R"("_doc_count": 9, "_doc_token_frequency": {"a": 1, "\udE00": 2}})"),
+            "load failed: lone surrogate escape \\udE00 in a token key; the model is "
+            "unchanged");
+        EXPECT_EQ(table_of(model), (Table{{"kept", 1}}));
+        EXPECT_EQ(model.doc_count(), 1);
+    }
+}
+
 TEST_F(ModelFile, LoadMergesTablesAndIgnoresTrailingText) {
     BM25 model(0.75, 1.2);
     model.train(StringTokens{"kept", "both"});

@@ -58,6 +58,29 @@ const struct {
              R"( "\/": 4, "\u0041": 5, "\x": 6, "": 7}})",
      true},
     {kGood + "\"_doc_token_frequency\": {\"nul\0in\": 1, \"\xff\xfe\": 2}}"s, true},
+    // "\u" escapes in token keys, as other JSON writers write them: decoded,
+    // pairs into one character, in one pass with the other escapes.
+    {kGood + R"("_doc_token_frequency": {"\u676d\u5dde": 3, "\ud83d\ude00": 2, "\\u0041": 1,)"
+             R"( "\\\u0041": 4, "\u0000": 5, "\u00E9": 6, "\u0022\u005c": 7, "A": 8}})",
+     true},
+    {kGood + R"("note": "x", "_doc_token_frequency": {"\u676d\u5dde": 3, "\\u0041": 1}})", false},
+    // Half a surrogate pair refuses the file; elsewhere than in a token key
+    // an escape is what parse reads.
+    {kGood + R"("_doc_token_frequency": {"a": 1, "\ud83d": 2}})", false},
+    {kGood + R"("_doc_token_frequency": {"\uDE00": 2}, "note": "x"})", false},
+    {kGood + R"("_doc_token_frequency": {"\ud83d\u0041": 2}})", false},
+    {kGood + R"("_doc_token_frequency": {"\ud83d\u12G4": 2}})", false},
+    {kGood + R"("_doc_token_frequency": {"a": 1.5, "\ud83dx": 2}})", false},
+    {kGood + R"("extra": {"\ud83d": 1}, "\ud83d": 2, "_doc_token_frequency": {"a": 1}})", false},
+    {R"({"\u005fb": 0.5, "_doc_count": 1, "_doc_length_average": 1.0, "_k1": 1.0})", true},
+    // Text beyond ASCII, as a str holds it: keys, strings the reader leaves
+    // to parse, a character where a delimiter is due, and counts with more
+    // leading zeros than a count has digits.
+    {kGood + R"("_doc_token_frequency": {"北京": 3, "é": 2, "😀": 1, "\u00e9x": 4, "ÿ": 5}})", true},
+    {kGood + R"("note": "北京", "_doc_token_frequency": {"北": 1}})", false},
+    {R"({"_b": 5e-1北, "_doc_count": 1, "_doc_token_frequency": {"é": 1}})", false},
+    {R"({"_doc_count": 1é, "_doc_length_average": 1.0})", false},
+    {kGood + R"("_doc_token_frequency": {"é": 0000000000000000000000000012}})", true},
     // Text after the object, with and without a second object.
     {kGood + R"("_doc_token_frequency": {"a": 1}} {"_doc_count": 1})", true},
     {kGood + R"("_doc_token_frequency": {"a": 1}}trailing)", true},
@@ -110,6 +133,13 @@ TEST(ModelReader, LoadAgreesWithTheTreeOnEveryText) {
             EXPECT_EQ(mine.err, tree.err);
             EXPECT_EQ(mine.table, tree.table);
             EXPECT_TRUE(mine == tree);
+            // The same text as the code points of a Python str.
+            if (const auto points = code_points_of(text)) {
+                for (const LoadOutcome& wide : loaded_as_code_points(start, *points)) {
+                    EXPECT_EQ(wide.thrown, mine.thrown);
+                    EXPECT_TRUE(wide == mine);
+                }
+            }
         }
     }
 }

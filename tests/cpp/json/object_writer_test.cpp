@@ -84,6 +84,37 @@ TEST(ObjectWriter, KeysAreWrittenAsGiven) {
     EXPECT_EQ(out, std::string("{\n\"q\"\\\" : 0,\n\"nul") + '\0' + "\" : 0\n}");
 }
 
+// A member in one append is the key and its value written one after the
+// other: keys of every size up to and past the longest line kept on the
+// stack, first members and later ones, at several depths.
+TEST(ObjectWriter, IntegerMembersEqualKeyAndValue) {
+    const std::int32_t values[] = {0, 7, -1, 2147483647, -2147483647 - 1};
+    for (const int depth : {1, 2, 5}) {
+        for (const bool padded : {false, true}) {
+            std::string expected;
+            std::string out;
+            ObjectWriter reference(expected, depth, "  ");
+            ObjectWriter writer(out, depth, "  ");
+            for (std::size_t size = 0; size <= 140; ++size) {
+                std::string key(size, static_cast<char>('a' + size % 26));
+                const std::int32_t value = values[size % 5];
+                reference.key(key);
+                write_integer(expected, value);
+                key.append(kPaddedText, '!');
+                const std::string_view view(key.data(), size);
+                if (padded) {
+                    writer.integer_member_padded(view, value);
+                } else {
+                    writer.integer_member(view, value);
+                }
+            }
+            reference.close();
+            writer.close();
+            EXPECT_EQ(out, expected) << depth << padded;
+        }
+    }
+}
+
 TEST(ValueWriters, NumbersAsTheSerializerWritesThem) {
     const auto integer = [](std::int32_t number) {
         std::string out;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "parse_run.h"
 
@@ -32,6 +34,50 @@ TEST(ParseString, NonHexInUnicodeEscapeGivesAnEmptyString) {
                     {R"("\u12)", R"("")", 2,
                      nul_line("ERROR: String: Expected hex character in unicode escape, found '")},
                 });
+}
+
+JsonValue decoded_at(const std::string& text, std::size_t& pos) {
+    return parse_string(text, pos, UnicodeEscapes::decode);
+}
+
+// Decoded "\u" escapes become UTF-8 in the same left-to-right pass as the
+// other escapes: an escaped backslash before "u" starts no escape.
+TEST(ParseString, DecodedUnicodeEscapesAreUtf8) {
+    using namespace std::string_literals;
+    expect_rows(decoded_at,
+                {
+                    {R"("\u0041\u00e9\u676D!")", "\"A\xC3\xA9\xE6\x9D\xAD!\"", 21, ""},
+                    {R"("\uD83D\ude00")", "\"\xF0\x9F\x98\x80\"", 14, ""},
+                    {R"("\\u0041")", R"("\\u0041")", 9, ""},
+                    {R"("\\\u0041")", R"("\\A")", 10, ""},
+                    {R"("\u0000\u005c\u0022\u007f")", "\"\0\\\\\\\"\x7f\""s, 26, ""},
+                    // The second half must be an escape of four hex digits,
+                    // as it must when it stands alone.
+                    {R"("\ud83d\u12G4")", R"("")", 8,
+                     "ERROR: String: Expected hex character in unicode escape, found 'G'\n"},
+                });
+}
+
+TEST(ParseString, HalfASurrogatePairCannotBeDecoded) {
+    for (const auto& [text, escape] : std::vector<std::pair<std::string, std::string>>{
+             {R"("\ud83d")", R"(\ud83d)"},
+             {R"("x\uDE00y")", R"(\uDE00)"},
+             {R"("\ud83dx")", R"(\ud83d)"},
+             {R"("\ud83d\u0041")", R"(\ud83d)"},
+             {R"("\ud83d\ud83d\ude00")", R"(\ud83d)"},
+             {R"("\ud83d\\ude00")", R"(\ud83d)"},
+         }) {
+        std::size_t pos = 0;
+        try {
+            parse_string(text, pos, UnicodeEscapes::decode);
+            ADD_FAILURE() << text;
+        } catch (const LoneSurrogateError& error) {
+            EXPECT_EQ(error.escape(), escape) << text;
+        }
+        // Kept as written, they are six characters like any other.
+        pos = 0;
+        EXPECT_EQ(parse_string(text, pos).kind(), JsonKind::String);
+    }
 }
 
 TEST(ParseString, UnterminatedEndsWithTheText) {

@@ -94,6 +94,39 @@ TEST(ParseWhole, FirstValueOnly) {
                 });
 }
 
+// One member's object has its keys decoded; root keys, deeper objects and
+// string values keep parse's rules, and so do the messages.
+JsonValue decoding_t(const std::string& text, std::size_t& /*pos*/) {
+    return JsonValue::parse_decoding_keys_of(text, "t");
+}
+
+TEST(ParseWhole, DecodingTheKeysOfOneMember) {
+    expect_rows(
+        decoding_t,
+        {
+            {R"({"\u0041" : {"\u0042" : 1}, "t" : {"\u0043" : {"\u0044" : 2}, "\\u0045" : [{"\u0046" : 3}]}, "s" : "\ud83d"})",
+             "{\n\"\\\\u0041\" : {\n\"\\\\u0042\" : 1\n},\n\"s\" : \"\\\\ud83d\",\n\"t\" : "
+             "{\n\"C\" : "
+             "{\n\"\\\\u0044\" : 2\n},\n\"\\\\u0045\" : [{\n\"\\\\u0046\" : 3\n}]\n}\n}",
+             0, ""},
+            // Repeated, each one is decoded; the last one stays.
+            {R"({"t" : {"\u00e9" : 1}, "t" : {"\u0078" : 2}})", "{\n\"t\" : {\n\"x\" : 2\n}\n}", 0,
+             ""},
+        });
+    // Whatever parse says of a faulty text, this says too.
+    for (const std::string text :
+         {R"({"t" : {"\u0041" : 1,}})", R"({"t" : {"\u0041" 1}})", R"({"t" : {"\u00G1" : 1}})",
+          R"({"t" : {"\ud83d\u12G4" : 1}})", R"({"t" : {"a" : [1 2]}, "u" : tru})", "{\"t\" : {"}) {
+        SCOPED_TRACE(text);
+        const test::ParseRun mine = run(decoding_t, text);
+        const test::ParseRun theirs = run(test::whole, text);
+        EXPECT_EQ(mine.err, theirs.err);
+        EXPECT_EQ(shown(mine.value).find("\\\\u00"), std::string::npos);
+    }
+    std::size_t pos = 0;
+    EXPECT_THROW(decoding_t(R"({"t" : {"a" : 1, "\udc00" : 1}})", pos), LoneSurrogateError);
+}
+
 TEST(ParseWhole, ModelFileReadsBackToTheSameText) {
     const std::string model =
         "{\n"

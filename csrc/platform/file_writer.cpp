@@ -1,4 +1,4 @@
-#include "bm25/file_writer.h"
+#include "platform/file_writer.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,9 +10,9 @@
 #include <stdexcept>
 #include <vector>
 
-#include "bm25/descriptor.h"
-#include "bm25/dump_error.h"
-#include "bm25/temporary_file.h"
+#include "platform/descriptor.h"
+#include "platform/file_error.h"
+#include "platform/temporary_file.h"
 
 namespace vorn::typing::text {
 
@@ -31,7 +31,7 @@ void write_all(int fd, std::string_view content) {
             if (errno == EINTR) {
                 continue;
             }
-            fail_dump("Unable to write file", errno);
+            fail_file("Unable to write file", errno);
         }
         written += static_cast<std::size_t>(result);
     }
@@ -43,7 +43,7 @@ void write_content(int fd, const ContentSource& content) {
 
 void sync(int fd) {
     if (::fsync(fd) != 0) {
-        fail_dump("Unable to sync file", errno);
+        fail_file("Unable to sync file", errno);
     }
 }
 
@@ -103,7 +103,7 @@ void sync_directory(const std::string& directory) {
         return;
     }
     if (::fsync(handle.get()) != 0 && errno != EINVAL && errno != EROFS) {
-        fail_dump("Unable to sync directory", errno);
+        fail_file("Unable to sync directory", errno);
     }
 }
 
@@ -117,7 +117,7 @@ void write_in_place(const std::string& path, const ContentSource& content, bool 
         sync(file.get());
     }
     if (file.close() != 0) {
-        fail_dump("Unable to close file", errno);
+        fail_file("Unable to close file", errno);
     }
 }
 
@@ -125,10 +125,11 @@ void write_in_place(const std::string& path, const ContentSource& content, bool 
 // allows it. False when its directory lets no temporary file be created or
 // renamed over the target.
 bool replace_atomically(const std::string& target, const ContentSource& content,
-                        const struct stat* existing) {
+                        const struct stat* existing, std::string_view temporary_prefix) {
     const std::string directory = directory_of(target);
     for (const auto kind : {TemporaryFile::Kind::unnamed, TemporaryFile::Kind::named}) {
-        std::optional<TemporaryFile> file = TemporaryFile::create(directory, kind);
+        std::optional<TemporaryFile> file =
+            TemporaryFile::create(directory, kind, temporary_prefix);
         if (!file) {
             continue;
         }
@@ -152,9 +153,10 @@ bool replace_atomically(const std::string& target, const ContentSource& content,
 
 }  // namespace
 
-void write_file_safely(const std::string& path, const ContentSource& content) {
+void write_file_safely(const std::string& path, const ContentSource& content,
+                       std::string_view temporary_prefix) {
     if (path.find('\0') != std::string::npos) {
-        throw std::invalid_argument("Failed to dump: embedded null character in path");
+        throw PathError("embedded null character in path");
     }
     // No file can be opened under the empty name; without this the temporary
     // file would be written in the current directory before the rename fails.
@@ -167,7 +169,7 @@ void write_file_safely(const std::string& path, const ContentSource& content) {
         if (errno != ENOENT) {
             fail_to_open();  // a forbidden or impossible path, as open() would find
         }
-        if (!replace_atomically(target, content, nullptr)) {
+        if (!replace_atomically(target, content, nullptr, temporary_prefix)) {
             fail_to_open();
         }
         return;
@@ -185,7 +187,7 @@ void write_file_safely(const std::string& path, const ContentSource& content) {
     if (::access(target.c_str(), W_OK) != 0) {
         fail_to_open();
     }
-    // A rename would give only this name the new model; the others would
+    // A rename would give only this name the new content; the others would
     // keep the old one.
     if (existing.st_nlink > 1) {
         write_in_place(target, content, true);
@@ -194,13 +196,15 @@ void write_file_safely(const std::string& path, const ContentSource& content) {
     // A directory that refuses new files or renames (a sticky one, over
     // another user's file) still lets a writable file be written, as a plain
     // open would.
-    if (!replace_atomically(target, content, &existing)) {
+    if (!replace_atomically(target, content, &existing, temporary_prefix)) {
         write_in_place(target, content, true);
     }
 }
 
-void write_file_safely(const std::string& path, const std::string& content) {
-    write_file_safely(path, [&content](const ContentSink& sink) { sink(content); });
+void write_file_safely(const std::string& path, const std::string& content,
+                       std::string_view temporary_prefix) {
+    write_file_safely(
+        path, [&content](const ContentSink& sink) { sink(content); }, temporary_prefix);
 }
 
 }  // namespace vorn::typing::text

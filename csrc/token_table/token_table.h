@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "bm25/large_allocator.h"
-#include "bm25/token_counts.h"
-#include "bm25/token_records.h"
+#include "platform/large_allocator.h"
+#include "token_table/token_counts.h"
+#include "token_table/token_records.h"
 
 namespace vorn::typing::text {
 
@@ -18,6 +18,7 @@ class TokenTable {
   public:
     using Handle = TokenRecords::Handle;
     using Entry = TokenRecords::Entry;
+    static constexpr std::size_t kReadableText = TokenRecords::kReadableText;
 
     TokenTable() = default;
     TokenTable(const TokenTable& other);

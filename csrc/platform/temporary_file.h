@@ -5,8 +5,9 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
-#include "bm25/descriptor.h"
+#include "platform/descriptor.h"
 
 namespace vorn::typing::text {
 
@@ -16,14 +17,16 @@ class TemporaryFile {
         // O_TMPFILE: the file has no name until replace(), so a process
         // killed while writing it leaves nothing behind.
         unnamed,
-        // A hidden ".pyvornlex-*.tmp" file, for file systems and kernels
-        // that refuse unnamed files or naming them.
+        // A hidden "<prefix><process>-<number>.tmp" file, for file systems
+        // and kernels that refuse unnamed files or naming them.
         named,
     };
 
     // A new empty file in `directory`, mode 0666 less the umask; nothing
-    // when the directory refuses it.
-    static std::optional<TemporaryFile> create(const std::string& directory, Kind kind);
+    // when the directory refuses it. Any name it takes starts with `prefix`
+    // (a dot, to keep it out of sight, and the name of the writer).
+    static std::optional<TemporaryFile> create(const std::string& directory, Kind kind,
+                                               std::string_view prefix);
 
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -46,18 +49,19 @@ class TemporaryFile {
 
     // Closes the complete file and renames it over `target`. Unless the
     // outcome is `replaced`, nothing changed and the file is dropped. Throws
-    // std::runtime_error "Failed to dump: ..." when closing or renaming
-    // fails otherwise.
+    // FileError (file_error.h) when closing or renaming fails otherwise.
     Outcome replace(const std::string& target);
 
   private:
-    TemporaryFile(Descriptor file, Kind kind, std::string directory, std::string name);
+    TemporaryFile(Descriptor file, Kind kind, std::string directory, std::string_view prefix,
+                  std::string name);
 
     bool give_name();
 
     Descriptor file_;
     Kind kind_;
     std::string directory_;
+    std::string prefix_;
     std::string name_;  // the file's path; empty while an unnamed file has none
 };
 

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "bm25/large_allocator.h"
-#include "bm25/prefetch.h"
+#include "platform/large_allocator.h"
+#include "platform/prefetch.h"
 
 namespace vorn::typing::text {
 
@@ -21,6 +21,11 @@ class TokenRecords {
     // kBlockSpan bytes; never 0, always below 2^kHandleBits.
     using Handle = std::uint64_t;
     static constexpr unsigned kHandleBits = 36;
+
+    // This many bytes from the start of any record's text can be read,
+    // whatever the text's size (what lies past a short text is no part of
+    // it), so that short texts can be read a word at a time.
+    static constexpr std::size_t kReadableText = 16;
 
     struct Entry {
         Handle handle;
@@ -62,6 +67,7 @@ class TokenRecords {
             : records_(&records), index_(index) {
             skip_spent_blocks();
         }
+        // Inline: dump walks a million records twice.
         Entry operator*() const;
         Iterator& operator++();
         bool operator==(const Iterator& other) const {
@@ -117,5 +123,20 @@ class TokenRecords {
     std::size_t current_ = 0;  // index of the shared block in use, when left_ > 0
     std::size_t left_ = 0;     // bytes left in it
 };
+
+inline TokenRecords::Entry TokenRecords::Iterator::operator*() const {
+    const Block& block = records_->blocks_[index_];
+    const Handle handle = handle_of(index_, offset_);
+    const Header& header = records_->header_at(handle);
+    return {handle, block.base + offset_ + sizeof(Header), header.size, header.count};
+}
+
+inline TokenRecords::Iterator& TokenRecords::Iterator::operator++() {
+    offset_ += record_bytes(records_->header_at(handle_of(index_, offset_)).size);
+    if (offset_ >= records_->blocks_[index_].used) {
+        skip_spent_blocks();
+    }
+    return *this;
+}
 
 }  // namespace vorn::typing::text

@@ -2,7 +2,7 @@
 // file that has no directory entry until it replaces the target, and the
 // named temporary that stands in where unnamed files are refused.
 
-#include "bm25/temporary_file.h"
+#include "platform/temporary_file.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vorn::typing::text {
@@ -18,6 +19,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using Kind = TemporaryFile::Kind;
+
+constexpr std::string_view kPrefix = ".writer-";
 
 class TemporaryFileRoads : public ::testing::TestWithParam<Kind> {
   protected:
@@ -51,11 +54,15 @@ class TemporaryFileRoads : public ::testing::TestWithParam<Kind> {
 TEST_P(TemporaryFileRoads, ReplacesTheTargetAndLeavesNothingElse) {
     const fs::path target = directory_ / "model.json";
     std::ofstream(target) << "old";
-    auto file = TemporaryFile::create(directory_.string(), GetParam());
+    auto file = TemporaryFile::create(directory_.string(), GetParam(), kPrefix);
     ASSERT_TRUE(file.has_value());
     ASSERT_EQ(::write(file->fd(), "new", 3), 3);
-    // Only a named temporary is visible while it is written.
+    // Only a named temporary is visible while it is written, under the
+    // caller's prefix.
     EXPECT_EQ(entries().size(), GetParam() == Kind::named ? 2U : 1U);
+    for (const std::string& name : entries()) {
+        EXPECT_TRUE(name == "model.json" || name.rfind(kPrefix, 0) == 0) << name;
+    }
     EXPECT_EQ(file->replace(target.string()), TemporaryFile::Outcome::replaced);
     file.reset();
     EXPECT_EQ(read(target), "new");
@@ -64,7 +71,7 @@ TEST_P(TemporaryFileRoads, ReplacesTheTargetAndLeavesNothingElse) {
 
 TEST_P(TemporaryFileRoads, AFileDroppedBeforeReplacingLeavesNothing) {
     {
-        auto file = TemporaryFile::create(directory_.string(), GetParam());
+        auto file = TemporaryFile::create(directory_.string(), GetParam(), kPrefix);
         ASSERT_TRUE(file.has_value());
         ASSERT_EQ(::write(file->fd(), "partial", 7), 7);
     }
@@ -72,8 +79,8 @@ TEST_P(TemporaryFileRoads, AFileDroppedBeforeReplacingLeavesNothing) {
 }
 
 TEST_P(TemporaryFileRoads, FoldersThatRefuseNewFilesGiveNothing) {
-    EXPECT_FALSE(TemporaryFile::create((directory_ / "missing").string(), GetParam()));
-    EXPECT_FALSE(TemporaryFile::create("/proc", GetParam()));
+    EXPECT_FALSE(TemporaryFile::create((directory_ / "missing").string(), GetParam(), kPrefix));
+    EXPECT_FALSE(TemporaryFile::create("/proc", GetParam(), kPrefix));
 }
 
 INSTANTIATE_TEST_SUITE_P(BothKinds, TemporaryFileRoads,

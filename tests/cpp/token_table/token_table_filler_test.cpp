@@ -2,7 +2,7 @@
 // as one filled token by token, and refuse a repeated token without leaving
 // a record of it behind.
 
-#include "bm25/token_table_filler.h"
+#include "token_table/token_table_filler.h"
 
 #include <gtest/gtest.h>
 

@@ -21,12 +21,16 @@ using ContentSink = std::function<void(std::string_view)>;
 // truncated by the time it runs.
 using ContentSource = std::function<void(const ContentSink&)>;
 
-// Throws std::invalid_argument for a path holding a NUL,
-// std::runtime_error "Failed to dump: Unable to open file" when the path
-// cannot be opened for writing, and another "Failed to dump: ..." message
-// when writing, syncing, closing or renaming fails. What the source throws
-// passes through; a replaced file is then left as it was.
-void write_file_safely(const std::string& path, const ContentSource& content);
-void write_file_safely(const std::string& path, const std::string& content);
+// Throws PathError (a std::invalid_argument) for a path holding a NUL,
+// FileError (a std::runtime_error) "Unable to open file" when the path
+// cannot be opened for writing, and another FileError "<what>: <the errno's
+// text>" when writing, syncing, closing or renaming fails. What the source
+// throws passes through; a replaced file is then left as it was. A
+// temporary file that must have a name while it is written is a hidden one
+// in the target's directory whose name starts with `temporary_prefix`.
+void write_file_safely(const std::string& path, const ContentSource& content,
+                       std::string_view temporary_prefix);
+void write_file_safely(const std::string& path, const std::string& content,
+                       std::string_view temporary_prefix);
 
 }  // namespace vorn::typing::text

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "bm25/token_table.h"
+#include "token_table/token_table.h"
 
 namespace vorn::typing::text {
 

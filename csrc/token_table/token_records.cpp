@@ -1,4 +1,4 @@
-#include "bm25/token_records.h"
+#include "token_table/token_records.h"
 
 #include <cstring>
 #include <stdexcept>
@@ -61,7 +61,7 @@ TokenRecords::Handle TokenRecords::add(std::string_view token) {
     if (bytes > kSmallBlock / 4) {
         // Long tokens get a block of their own so that the shared block in use
         // is not abandoned half empty.
-        index = new_block(bytes);
+        index = new_block(bytes + kReadableText);
     } else {
         if (bytes > left_) {
             // Once the table holds a few blocks, a block is one huge page:
@@ -70,7 +70,7 @@ TokenRecords::Handle TokenRecords::add(std::string_view token) {
             const std::size_t size =
                 memory_.size() * kSmallBlock >= kHugePageSize ? kHugePageSize : kSmallBlock;
             current_ = index = new_block(size);
-            left_ = size;
+            left_ = size - kReadableText;
         }
         left_ -= bytes;
     }
@@ -83,19 +83,6 @@ TokenRecords::Handle TokenRecords::add(std::string_view token) {
     const Handle handle = handle_of(index, block.used);
     block.used += bytes;
     return handle;
-}
-
-TokenRecords::Entry TokenRecords::Iterator::operator*() const {
-    const Block& block = records_->blocks_[index_];
-    const Handle handle = handle_of(index_, offset_);
-    const Header& header = records_->header_at(handle);
-    return {handle, block.base + offset_ + sizeof(Header), header.size, header.count};
-}
-
-TokenRecords::Iterator& TokenRecords::Iterator::operator++() {
-    offset_ += record_bytes(records_->header_at(handle_of(index_, offset_)).size);
-    skip_spent_blocks();
-    return *this;
 }
 
 void TokenRecords::Iterator::skip_spent_blocks() {

@@ -1,11 +1,11 @@
 #pragma once
-// The allocator of the token table's large arrays and text blocks. Blocks of two
-// mebibytes and more are placed on two-mebibyte boundaries and offered to
-// the kernel for transparent huge pages (madvise; where the system does not
-// use them, nothing changes). A table of millions of tokens is touched at
-// random: with 4 KiB pages every lookup also misses the TLB, and every page
-// costs a fault when first written, which on a virtual machine takes longer
-// than filling it.
+// The allocator of large arrays and blocks, such as a table's slots and
+// records. Blocks of two mebibytes and more are placed on two-mebibyte
+// boundaries and offered to the kernel for transparent huge pages (madvise;
+// where the system does not use them, nothing changes). A table of millions
+// of entries is touched at random: with 4 KiB pages every lookup also misses
+// the TLB, and every page costs a fault when first written, which on a
+// virtual machine takes longer than filling it.
 
 #include <sys/mman.h>
 

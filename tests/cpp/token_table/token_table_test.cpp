@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstring>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "bm25/token_counts.h"
-#include "bm25/token_table.h"
+#include "token_table/token_counts.h"
+#include "token_table/token_table.h"
 
 namespace vorn::typing::text {
 namespace {
@@ -76,7 +78,9 @@ TEST(TokenTable, CopiesAreIndependentAndMovedFromTablesStayUsable) {
 
 // Records fill small blocks, then huge ones; a long token takes a block of
 // its own under as many block numbers as its size spans. Iteration must meet
-// every record once, and every handle name its own record.
+// every record once, every handle name its own record, and the bytes that
+// readers of short texts load past a text's end must lie in its block (the
+// sanitizer build checks the loads).
 TEST(TokenTable, RecordsAcrossBlocksOfEverySizeAreEachMetOnce) {
     TokenTable table;
     std::map<std::string, std::int32_t> expected;
@@ -94,13 +98,40 @@ TEST(TokenTable, RecordsAcrossBlocksOfEverySizeAreEachMetOnce) {
     }
     put(std::string(std::size_t{5} << 20, 'z'), 5);
     std::map<std::string, std::int32_t> met;
+    volatile unsigned readable = 0;
     for (const TokenTable::Entry entry : table) {
         EXPECT_EQ(table.token_at(entry.handle), entry.token());
         EXPECT_EQ(table.count_at(entry.handle), entry.count);
         EXPECT_TRUE(met.emplace(entry.token(), entry.count).second) << entry.token().size();
+        std::array<char, TokenTable::kReadableText> word{};
+        std::memcpy(word.data(), entry.data, word.size());
+        readable += static_cast<unsigned char>(word.back());
     }
     EXPECT_EQ(met.size(), table.size());
     EXPECT_TRUE(met == expected);
+}
+
+// About six mebibytes of token text: the first blocks are small, the rest
+// one huge page each; long tokens in between get blocks of their own.
+TEST(TokenTable, TextBeyondManyBlocksKeepsEveryTokenAndCount) {
+    TokenTable table;
+    std::map<std::string, std::int32_t> expected;
+    for (int i = 0; i < 500000; ++i) {
+        std::string token = "token-" + std::to_string(std::int64_t{i} * 7919);
+        if (i % 50000 == 0) {
+            token = std::string(20000 + i % 7, static_cast<char>('a' + i % 26));
+        }
+        table[token] = i;
+        expected[token] = i;
+    }
+    ASSERT_EQ(table.size(), expected.size());
+    std::map<std::string, std::int32_t> held;
+    for (const auto& entry : table) {
+        held.emplace(entry.token(), entry.count);
+    }
+    EXPECT_EQ(held, expected);
+    const TokenTable copy = table;
+    EXPECT_EQ(*copy.find("token-" + std::to_string(std::int64_t{499999} * 7919)), 499999);
 }
 
 TEST(TokenCounts, CountsBeyondTheExpectedSize) {

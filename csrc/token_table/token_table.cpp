@@ -1,4 +1,4 @@
-#include "bm25/token_table.h"
+#include "token_table/token_table.h"
 
 #include <stdexcept>
 #include <utility>

@@ -1,10 +1,10 @@
-#include "bm25/token_table_filler.h"
+#include "token_table/token_table_filler.h"
 
 #include <algorithm>
 #include <array>
 #include <utility>
 
-#include "bm25/prefetch.h"
+#include "platform/prefetch.h"
 
 namespace vorn::typing::text {
 
