@@ -8,7 +8,7 @@ document numbers by byte plane, deflated) and changes nothing else.
 Layout 1 cut text with the standard dictionaries, without folding and with
 no stop words; the upgrade records that analysis, keeps every document, its
 number, file and line, and cuts the stored text again to get the term
-frequencies that layout 2 stores instead of weights. Its files' sizes, times
+frequencies that later layouts store instead of weights. Its files' sizes, times
 and contents were not recorded, so the first `sync` reads each of them."""
 
 from __future__ import annotations
