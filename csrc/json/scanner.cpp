@@ -32,6 +32,20 @@ void append_unit(std::string& out, Unit code) {
     append_utf8(out, static_cast<std::uint32_t>(code));
 }
 
+// After an unknown escape, what stays of the character that followed the
+// backslash: UTF-8 text loses that character's first byte alone (the letter
+// that the escape drops), so a code point keeps the rest of its UTF-8 form,
+// and both kinds of text give the same bytes.
+inline void append_after_dropped_byte(std::string& /*out*/, char /*byte*/) {}
+template <typename Unit>
+void append_after_dropped_byte(std::string& out, Unit code) {
+    if (!is_ascii(code)) {
+        std::string bytes;
+        append_utf8(bytes, static_cast<std::uint32_t>(code));
+        out.append(bytes, 1, std::string::npos);
+    }
+}
+
 // What an escape character stands for inside a string, except "\u".
 char unescaped(char letter) {
     switch (letter) {
@@ -149,6 +163,7 @@ StringEnd read_string(const Text& text, std::size_t& pos, std::string& out, char
             pos += 4;
         } else {
             out.push_back(unescaped(narrowed(letter)));
+            append_after_dropped_byte(out, letter);
         }
         ++pos;
     }

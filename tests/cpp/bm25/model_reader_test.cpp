@@ -73,6 +73,10 @@ const struct {
     {kGood + R"("_doc_token_frequency": {"a": 1.5, "\ud83dx": 2}})", false},
     {kGood + R"("extra": {"\ud83d": 1}, "\ud83d": 2, "_doc_token_frequency": {"a": 1}})", false},
     {R"({"\u005fb": 0.5, "_doc_count": 1, "_doc_length_average": 1.0, "_k1": 1.0})", true},
+    // An escape that is not one (a backslash before a character) beside "\u" keys.
+    {R"({"_b":0.5,"_doc_count":1,"zdoc_length_average":3.0,"_doc_token_frequency":{"q\"uote":1,)"
+     R"("back\北京\slash":1,"\u0041":6,"":1,"北京":1},"_k1":2.0})",
+     true},
     // Text beyond ASCII, as a str holds it: keys, strings the reader leaves
     // to parse, a character where a delimiter is due, and counts with more
     // leading zeros than a count has digits.
