@@ -33,10 +33,10 @@ from collections import defaultdict, deque
 from collections import _count_elements  # type: ignore[attr-defined]
 from functools import partial
 from itertools import repeat
-from typing import Callable, Collection, Iterable, NamedTuple, Sequence
+from typing import Callable, Collection, NamedTuple, Sequence
 
 __all__ = ["BLOCK", "PostingWriter", "TokenStats", "read_postings", "look_up",
-           "delete_postings", "pack", "unpack"]
+           "delete_postings", "frequency_code", "pack", "unpack"]
 
 BLOCK = 512
 _READ = "SELECT docs, tfs FROM posting WHERE token = ? ORDER BY first_doc"
@@ -94,13 +94,22 @@ def pack(docs: Sequence[int], tfs: Sequence[int]) -> tuple[bytes, bytes]:
     return _squeezed(planes), _squeezed(frequencies.tobytes())
 
 
+def frequency_code(count: int, size: int) -> str:
+    """The type code of a block's term frequencies: `size` bytes for `count`
+    documents tell their width; ValueError when no width fits."""
+    code = _WIDTHS.get(size // count) if count else None
+    if code is None or size != count * array(code).itemsize:
+        raise ValueError("a posting block whose arrays differ in length: the file is damaged")
+    return code
+
+
 def _decoded(docs_blob: bytes, tfs_blob: bytes) -> tuple[bytes, bytes, str]:
     """The documents' little-endian bytes, the frequencies' and their type code."""
     planes, frequencies = _unsqueezed(docs_blob), _unsqueezed(tfs_blob)
     count = len(planes) // 4
-    code = _WIDTHS.get(len(frequencies) // count) if count else None
-    if code is None or len(planes) % 4 or len(frequencies) != count * array(code).itemsize:
+    if len(planes) % 4:
         raise ValueError("a posting block whose arrays differ in length: the file is damaged")
+    code = frequency_code(count, len(frequencies))
     raw = bytearray(len(planes))
     for plane in range(4):
         raw[plane::4] = planes[plane * count:(plane + 1) * count]
@@ -223,18 +232,6 @@ class PostingWriter:
                 raise ValueError(f"document {doc} out of turn")
             self.lengths.frombytes(bytes(4 * gap))
             self.lengths.append(length)
-
-    def _wait(self, tokens: list[int], docs: Iterable[int], tfs: Iterable[int]) -> None:
-        _consume(map(_append, map(self._docs.__getitem__, tokens), docs))
-        _consume(map(_append, map(self._tfs.__getitem__, tokens), tfs))
-        self._touched.update(tokens)
-        self._count_waiting += len(tokens)
-
-    def add(self, doc: int, length: int, tokens: Sequence[int], tfs: Iterable[int]) -> None:
-        """The postings of document `doc` (above every document added before)
-        of `length` words: its distinct words and their term frequencies."""
-        self._note_lengths([doc], [length])
-        self._wait(list(tokens), repeat(doc), tfs)
 
     def add_documents(self, docs: Sequence[int], words: Sequence[Sequence[str]],
                       token_of: Callable[[str], int]) -> None:

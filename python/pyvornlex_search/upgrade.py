@@ -26,7 +26,7 @@ from .analysis import Analysis
 from .corpus import DocumentShape
 from .errors import DatabaseError
 from .layout import LAYOUT_VERSION, TABLES, layout_version, meta, open_existing, set_meta
-from .postings import pack
+from .postings import frequency_code, pack
 from .settings import analyzer_for
 from .store import derive_model
 from .transaction import write_transaction
@@ -93,16 +93,14 @@ def _repack_layout_two(database: str, connection: sqlite3.Connection) -> bool:
     if layout_version(connection, database) != 2:
         return False  # another process upgraded it meanwhile
     rows = connection.execute("SELECT token, first_doc, docs, tfs FROM posting")
-    widths = {1: "B", 2: "H", 4: "I"}
     repacked = []
     for token, first_doc, docs_blob, tfs_blob in rows:
         docs = array("I")
-        docs.frombytes(docs_blob)
-        code = widths.get(len(tfs_blob) // len(docs)) if docs else None
-        if code is None or len(tfs_blob) != len(docs) * array(code).itemsize:
-            raise DatabaseError(f"{database}: a posting block whose arrays differ in length: "
-                                "the file is damaged")
-        tfs = array(code)
+        try:
+            docs.frombytes(docs_blob)
+            tfs = array(frequency_code(len(docs), len(tfs_blob)))
+        except ValueError as error:
+            raise DatabaseError(f"{database}: {error}") from None
         tfs.frombytes(tfs_blob)
         if sys.byteorder != "little":
             docs.byteswap()

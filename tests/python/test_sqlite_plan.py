@@ -52,9 +52,9 @@ def write_rows(connection, rows):
         if not run:
             continue
         writer = PostingWriter(connection, run[0])
-        for doc in run:
-            pairs = sorted(by_doc[doc])
-            writer.add(doc, 1, [token for token, _ in pairs], [tf for _, tf in pairs])
+        # A word is its token's number, repeated as often as it occurs.
+        writer.add_documents(run, [[str(token) for token, tf in sorted(by_doc[doc])
+                                    for _ in range(tf)] for doc in run], int)
         writer.flush()
 
 
