@@ -22,7 +22,7 @@ from .errors import CorpusError
 from .indexing import (DEFAULT_WAIT, FileCounts, collector_paused, removal_report,
                        run_report)
 from .report import IndexReport
-from .settings import stored_analyzer, stored_shape
+from .settings import stored_analyzer, stored_analyzer_later, stored_shape
 from .store import derive_model
 from .transaction import write_transaction
 from .upgrade import upgrade_if_needed
@@ -76,7 +76,9 @@ def sync(corpus: str, database: str, *, analyzer: Analyzer | None = None,
     and modification time; when those changed, the same content)."""
     started = time.perf_counter()
     upgrade_if_needed(database, jieba=jieba, threads=threads)
-    checked = stored_analyzer(database, analyzer, jieba, threads)
+    # Built in the transaction, and only when something is to be cut: a
+    # sync of a folder that did not change then costs the walk.
+    checked = stored_analyzer_later(database, analyzer, jieba, threads)
 
     def change(connection: sqlite3.Connection) -> IndexReport:
         shape = stored_shape(connection)
@@ -103,11 +105,11 @@ def sync(corpus: str, database: str, *, analyzer: Analyzer | None = None,
             return removal_report(database, connection, 0, started,
                                   FileCounts(unchanged_files=unchanged))
         changed_words: set[str] = set()
-        removed = remove_documents(connection, checked, _documents_of(connection, replaced),
+        removed = remove_documents(connection, checked(), _documents_of(connection, replaced),
                                    progress, changed_words)
         connection.executemany("DELETE FROM source WHERE id = ?",
                                [(held.id,) for held in replaced])
-        writer = DocumentWriter(connection, checked, shape, progress)
+        writer = DocumentWriter(connection, checked(), shape, progress)
         writer.add_files(sorted(new + changed))
         writer.finish()
         derive_model(connection, changed_words | writer.changed_words)

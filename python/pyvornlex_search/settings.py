@@ -5,6 +5,8 @@ from __future__ import annotations
 
 import sqlite3
 from contextlib import closing
+from functools import cache, partial
+from typing import Callable
 
 from pyvornlex import Jieba
 
@@ -12,7 +14,8 @@ from .analysis import Analysis, Analyzer
 from .corpus import DocumentShape
 from .layout import meta, open_existing
 
-__all__ = ["stored_analysis", "stored_analyzer", "stored_shape", "analyzer_for"]
+__all__ = ["stored_analysis", "stored_analyzer", "stored_analyzer_later", "stored_shape",
+           "analyzer_for"]
 
 
 def analyzer_for(analysis: Analysis, jieba: Jieba | None, threads: int | None) -> Analyzer:
@@ -42,6 +45,14 @@ def stored_analyzer(database: str, analyzer: Analyzer | None, jieba: Jieba | Non
     against their stored fingerprints (unless `check` is off). A given
     `analyzer` must have been built with that analysis; a given `jieba` must
     have been built from its dictionaries."""
+    return stored_analyzer_later(database, analyzer, jieba, threads, check)()
+
+
+def stored_analyzer_later(database: str, analyzer: Analyzer | None, jieba: Jieba | None,
+                          threads: int | None, check: bool = True) -> Callable[[], Analyzer]:
+    """`stored_analyzer`, checked now and built when first called: building
+    a Jieba takes a second or two, which a run that finds nothing to cut
+    need not spend."""
     with closing(open_existing(database)) as connection:
         analysis, fingerprints = stored_analysis(connection)
     if check:
@@ -50,5 +61,6 @@ def stored_analyzer(database: str, analyzer: Analyzer | None, jieba: Jieba | Non
         if analyzer.analysis != analysis:
             raise ValueError(f"{database}: was built with another analysis than the analyzer's "
                              f"({analysis} vs {analyzer.analysis})")
-        return analyzer
-    return analyzer_for(analysis, jieba, threads)
+        given = analyzer
+        return lambda: given
+    return cache(partial(analyzer_for, analysis, jieba, threads))

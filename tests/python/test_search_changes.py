@@ -14,6 +14,7 @@ from unittest import mock
 
 from pyvornlex_search import (CorpusError, SearchIndex, WriterBusyError, add_documents,
                               build_index, delete_documents, sync)
+from pyvornlex_search import analysis as analysis_module
 from pyvornlex_search import corpus as corpus_module
 
 from search_helpers import Scratch, analyzer, documents, places, stored_model, table_contents
@@ -83,7 +84,7 @@ class SyncEqualsAFreshIndex(Scratch):
                 if action == 3:
                     self.assertEqual((report.new_files, report.changed_files), (1, 0))
 
-    def test_an_unchanged_folder_is_not_read_again(self):
+    def test_an_unchanged_folder_is_not_read_again_nor_a_jieba_built(self):
         folder = self.path("notes")
         write(os.path.join(folder, "a.txt"), "杭州西湖\n")
         write(os.path.join(folder, "b.txt"), "北京冬天\n")
@@ -91,10 +92,19 @@ class SyncEqualsAFreshIndex(Scratch):
         build_index(folder, database, analyzer=analyzer())
         before = table_contents(database)
         with mock.patch.object(corpus_module.FileReading, "documents",
-                               side_effect=AssertionError("read again")):
+                               side_effect=AssertionError("read again")), \
+                mock.patch.object(analysis_module, "build_jieba",
+                                  side_effect=AssertionError("a Jieba built")):
             report = sync(folder, database, analyzer=analyzer())
+            self.assertEqual(table_contents(database), before)
+            later = time.time() + 10
+            os.utime(os.path.join(folder, "a.txt"), (later, later))
+            touched = sync(folder, database)  # its content is hashed, not cut
         self.assertEqual((report.unchanged_files, report.documents, report.removed), (2, 0, 0))
-        self.assertEqual(table_contents(database), before)
+        self.assertEqual((touched.unchanged_files, touched.documents, touched.removed), (2, 0, 0))
+        write(os.path.join(folder, "b.txt"), "北京冬天很冷\n")
+        self.assertEqual(sync(folder, database).documents, 1)  # now one is built
+        self.assert_same_as_fresh(database, folder, "changed")
 
     def test_sync_of_an_empty_folder_empties_the_database(self):
         folder = self.path("notes")
