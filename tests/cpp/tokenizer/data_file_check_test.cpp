@@ -5,40 +5,23 @@
 #include "tokenizer/data_file_check.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "tokenizer/file_lines.h"
+#include "tokenizer_files.h"
 
 namespace vorn::typing::text {
 namespace {
 
-namespace fs = std::filesystem;
-
-JiebaDataPaths standard_paths() {
-    const std::string dir = VORN_DICT_DIR;
-    return {dir + "/jieba.dict.utf8", dir + "/hmm_model.utf8", "", dir + "/idf.utf8",
-            dir + "/stop_words.utf8"};
-}
-
 class DataFileCheck : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("vorn-check-" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string write(const std::string& name, const std::string& content) {
-        const std::string path = dir_ / name;
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
+    std::string write(const std::string& name, const std::string& content) const {
+        return scratch_.write(name, content);
     }
 
-    fs::path dir_;
+  private:
+    ScratchFolder scratch_{"vorn-check-"};
 };
 
 TEST_F(DataFileCheck, StandardDictionariesPass) {

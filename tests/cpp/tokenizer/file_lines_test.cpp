@@ -5,36 +5,24 @@
 #include "tokenizer/file_lines.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tokenizer_files.h"
+
 namespace vorn::typing::text {
 namespace {
 
-namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
 class FileLinesTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("vorn-lines-" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    std::string write(const std::string& content) const { return scratch_.write("file", content); }
 
-    std::string write(const std::string& content) {
-        const std::string path = dir_ / "file";
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
-    }
-
-    fs::path dir_;
+    ScratchFolder scratch_{"vorn-lines-"};
 };
 
 Lines by_getline(const std::string& content) {
@@ -85,13 +73,13 @@ TEST_F(FileLinesTest, LinesAsGetlineGivesThemWhereverChunksCut) {
 }
 
 TEST_F(FileLinesTest, FailuresKeepTheirErrno) {
-    FileLines missing((dir_ / "missing").string());
+    FileLines missing((scratch_.path() / "missing").string());
     EXPECT_EQ(missing.error(), ENOENT);
     std::string_view line;
     EXPECT_FALSE(missing.next(line));
 
     // A directory opens; reading it fails.
-    FileLines directory(dir_.string());
+    FileLines directory(scratch_.path().string());
     EXPECT_EQ(directory.error(), 0);
     EXPECT_FALSE(directory.next(line));
     EXPECT_EQ(directory.error(), EISDIR);
@@ -101,9 +89,9 @@ TEST_F(FileLinesTest, FailuresKeepTheirErrno) {
 TEST_F(FileLinesTest, ProbeReadsOneByteAtMost) {
     EXPECT_EQ(probe_file(write("")), 0);
     EXPECT_EQ(probe_file(write("anything")), 0);
-    EXPECT_EQ(probe_file((dir_ / "missing").string()), ENOENT);
-    EXPECT_EQ(probe_file(dir_.string()), EISDIR);
-    EXPECT_EQ(probe_file((dir_ / "file" / "below").string()), ENOTDIR);
+    EXPECT_EQ(probe_file((scratch_.path() / "missing").string()), ENOENT);
+    EXPECT_EQ(probe_file(scratch_.path().string()), EISDIR);
+    EXPECT_EQ(probe_file((scratch_.path() / "file" / "below").string()), ENOTDIR);
 }
 
 }  // namespace

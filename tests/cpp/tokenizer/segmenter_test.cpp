@@ -15,17 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "tokenizer_files.h"
+
 namespace vorn::typing::text {
 namespace {
 
 namespace fs = std::filesystem;
 using Words = std::vector<std::string>;
-
-JiebaDataPaths standard_paths() {
-    const std::string dir = VORN_DICT_DIR;
-    return {dir + "/jieba.dict.utf8", dir + "/hmm_model.utf8", "", dir + "/idf.utf8",
-            dir + "/stop_words.utf8"};
-}
 
 // The segmenter of the standard dictionaries, loaded once for the suite.
 const cppjieba::Jieba& standard() {
