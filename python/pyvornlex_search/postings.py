@@ -1,12 +1,6 @@
 """Posting blocks: the postings of one word for a run of documents, kept as
-two arrays in one row: document numbers (unsigned 32-bit) and the word's
-term frequency in each (unsigned, 8, 16 or 32 bits: the narrowest that
-holds the block's largest), in ascending document order, little-endian.
-Each blob is a tag byte and the bytes, deflated (zlib) when that
-makes them shorter; document numbers are stored byte plane by byte plane
-(`pack`), so that the repeated high bytes of ascending numbers deflate to
-almost nothing. A block's count is its documents' bytes over four, and the
-frequencies' width their bytes over the count.
+two blobs in one row (their layout: csrc/search/posting_block.h, whose
+native codec, `_ranking`, reads and writes them).
 
 A row per block instead of a row per posting: SQLite spends about a
 microsecond and a B-tree search on every row it inserts; a block goes in
@@ -17,16 +11,14 @@ list reads a few blocks, not the list: the keys of a word's blocks are its
 skip list (`look_up` reads them, then only the blocks that can hold the
 documents it is asked for).
 
-Writing and reading keep the interpreter's work per block, not per
-posting: documents are counted, grouped by word and decoded by C-level
-calls (counting, map over bound methods, slices, array conversions)."""
+Writing keeps the interpreter's work per block, not per posting: documents
+are counted and grouped by word by C-level calls (counting, map over bound
+methods, slices)."""
 
 from __future__ import annotations
 
 import json
 import sqlite3
-import sys
-import zlib
 from array import array
 from bisect import bisect_left, bisect_right
 from collections import defaultdict, deque
@@ -35,63 +27,39 @@ from functools import partial
 from itertools import repeat
 from typing import Callable, Collection, NamedTuple, Sequence
 
-__all__ = ["BLOCK", "PostingWriter", "TokenStats", "read_postings", "look_up",
-           "delete_postings", "frequency_code", "pack", "unpack"]
+from . import _ranking  # type: ignore[attr-defined]
 
-BLOCK = 512
+__all__ = ["BLOCK", "PostingWriter", "TokenStats", "read_postings", "look_up", "block_rows",
+           "block_keys", "some_block_rows", "delete_postings", "frequency_code", "pack",
+           "unpack"]
+
+BLOCK: int = _ranking.BLOCK
 _READ = "SELECT docs, tfs FROM posting WHERE token = ? ORDER BY first_doc"
 _FIRSTS = "SELECT first_doc FROM posting WHERE token = ? ORDER BY first_doc"
 _SOME = ("SELECT docs, tfs FROM posting WHERE token = ? AND first_doc IN "
          "(SELECT value FROM json_each(?)) ORDER BY first_doc")
 _WRITE = "INSERT INTO posting(token, first_doc, docs, tfs) VALUES (?, ?, ?, ?)"
 _WIDTHS = {1: "B", 2: "H", 4: "I"}
-_DEFLATE_FROM = 64  # bytes
 _LOW = (1 << 32) - 1  # the largest document number
 
 if array("I").itemsize != 4 or array("H").itemsize != 2:
     raise ImportError("pyvornlex_search needs 2-byte and 4-byte unsigned ints")
-_SWAP = sys.byteorder != "little"
 _drain: deque[object] = deque(maxlen=0)
 _consume = _drain.extend
 _append = array.append
+Rows = list[tuple[bytes, bytes]]
 
 
-def _narrowest(widest: int) -> str:
-    return "B" if widest < 1 << 8 else "H" if widest < 1 << 16 else "I"
-
-
-def _squeezed(data: bytes) -> bytes:
-    """A tag byte and the data, deflated when that makes it shorter (short
-    data is not tried: deflate's own header would eat what it saves)."""
-    deflated = zlib.compress(data, 1) if len(data) >= _DEFLATE_FROM else data
-    return b"\1" + deflated if len(deflated) < len(data) else b"\0" + data
-
-
-def _unsqueezed(blob: bytes) -> bytes:
-    if blob[:1] == b"\0":
-        return blob[1:]
-    if blob[:1] == b"\1":
-        try:
-            return zlib.decompress(blob[1:])
-        except zlib.error:
-            pass
-    raise ValueError("a posting block that does not decode: the file is damaged")
+def _numbers(values: Sequence[int]) -> array:  # type: ignore[type-arg]
+    if isinstance(values, array) and values.typecode == "I":
+        return values
+    return array("I", values)
 
 
 def pack(docs: Sequence[int], tfs: Sequence[int]) -> tuple[bytes, bytes]:
-    """The two blobs of a block. Document numbers are stored byte plane by
-    byte plane (every number's lowest byte, then every second byte, ...):
-    the high planes of ascending numbers repeat, which deflate all but
-    removes, without a step per posting to take differences."""
-    numbers = array("I", docs)
-    if _SWAP:
-        numbers.byteswap()
-    raw = numbers.tobytes()
-    planes = b"".join([raw[0::4], raw[1::4], raw[2::4], raw[3::4]])
-    frequencies = array(_narrowest(max(tfs)), tfs)
-    if _SWAP:
-        frequencies.byteswap()
-    return _squeezed(planes), _squeezed(frequencies.tobytes())
+    """The two blobs of a block: documents ascending, one frequency each."""
+    blobs: tuple[bytes, bytes] = _ranking.encode_block(_numbers(docs), _numbers(tfs))
+    return blobs
 
 
 def frequency_code(count: int, size: int) -> str:
@@ -103,61 +71,39 @@ def frequency_code(count: int, size: int) -> str:
     return code
 
 
-def _decoded(docs_blob: bytes, tfs_blob: bytes) -> tuple[bytes, bytes, str]:
-    """The documents' little-endian bytes, the frequencies' and their type code."""
-    planes, frequencies = _unsqueezed(docs_blob), _unsqueezed(tfs_blob)
-    count = len(planes) // 4
-    if len(planes) % 4:
-        raise ValueError("a posting block whose arrays differ in length: the file is damaged")
-    code = frequency_code(count, len(frequencies))
-    raw = bytearray(len(planes))
-    for plane in range(4):
-        raw[plane::4] = planes[plane * count:(plane + 1) * count]
-    return raw, frequencies, code
+def _joined(rows: Rows) -> tuple[array, array]:  # type: ignore[type-arg]
+    """The postings of blocks, in their order: documents and frequencies."""
+    docs_bytes, tfs_bytes = _ranking.decode_blocks(rows)
+    docs, tfs = array("I"), array("I")
+    docs.frombytes(docs_bytes)
+    tfs.frombytes(tfs_bytes)
+    return docs, tfs
 
 
 def unpack(docs_blob: bytes, tfs_blob: bytes) -> tuple[array, array]:  # type: ignore[type-arg]
-    raw, frequencies, code = _decoded(docs_blob, tfs_blob)
-    docs, tfs = array("I"), array(code)
-    docs.frombytes(raw)
-    tfs.frombytes(frequencies)
-    if _SWAP:
-        docs.byteswap()
-        tfs.byteswap()
-    return docs, tfs
+    return _joined([(docs_blob, tfs_blob)])
 
 
-def _joined(rows: list[tuple[bytes, bytes]]) -> tuple[array, array]:  # type: ignore[type-arg]
-    """The blocks of `rows`, in their order, as one pair of arrays: one
-    conversion each for the whole list, not a step per posting."""
-    if not rows:
-        return array("I"), array("B")
-    blocks = [_decoded(docs_blob, tfs_blob) for docs_blob, tfs_blob in rows]
-    docs = array("I")
-    docs.frombytes(b"".join([block[0] for block in blocks]))
-    widest = max((block[2] for block in blocks), key=lambda code: array(code).itemsize)
-    tfs = array(widest)
-    if _SWAP:
-        docs.byteswap()
-    if all(block[2] == widest for block in blocks):
-        tfs.frombytes(b"".join([block[1] for block in blocks]))
-        if _SWAP:
-            tfs.byteswap()
-        return docs, tfs
-    for _, frequencies, code in blocks:
-        block_tfs = array(code)
-        block_tfs.frombytes(frequencies)
-        if _SWAP:
-            block_tfs.byteswap()
-        tfs.extend(block_tfs if code == widest else array(widest, block_tfs))
-    return docs, tfs
+def block_rows(connection: sqlite3.Connection, token: int) -> Rows:
+    """Every block of a word, in document order."""
+    return connection.execute(_READ, (token,)).fetchall()
+
+
+def block_keys(connection: sqlite3.Connection, token: int) -> list[int]:
+    """The first documents of a word's blocks, ascending."""
+    return [row[0] for row in connection.execute(_FIRSTS, (token,))]
+
+
+def some_block_rows(connection: sqlite3.Connection, token: int, keys: Sequence[int]) -> Rows:
+    """The word's blocks whose first documents are `keys`, in document order."""
+    return connection.execute(_SOME, (token, json.dumps(list(keys)))).fetchall()
 
 
 def read_postings(connection: sqlite3.Connection,
                   token: int) -> tuple[array, array]:  # type: ignore[type-arg]
     """Every posting of a word, in ascending document order: documents and
     term frequencies."""
-    return _joined(connection.execute(_READ, (token,)).fetchall())
+    return _joined(block_rows(connection, token))
 
 
 def look_up(connection: sqlite3.Connection, token: int,
@@ -165,15 +111,15 @@ def look_up(connection: sqlite3.Connection, token: int,
     """The postings of a word's blocks that can hold the documents `docs`
     (in any order), in document order: every posting of those documents, and
     others of the same blocks. Reads the word's block keys, then the blocks."""
-    firsts = [row[0] for row in connection.execute(_FIRSTS, (token,))]
+    firsts = block_keys(connection, token)
     if not docs or not firsts:
-        return array("I"), array("B")
+        return array("I"), array("I")
     places = set(map(partial(bisect_right, firsts), docs))
     places.discard(0)  # documents before the word's first block
     if len(places) == len(firsts):
         return read_postings(connection, token)
-    wanted = json.dumps([firsts[place - 1] for place in sorted(places)])
-    return _joined(connection.execute(_SOME, (token, wanted)).fetchall())
+    return _joined(some_block_rows(connection, token,
+                                   [firsts[place - 1] for place in sorted(places)]))
 
 
 class TokenStats(NamedTuple):

@@ -45,9 +45,10 @@ class Weigher:
     def weight(self, tf: int, length: int) -> float:
         return tf / (tf + self._normalisers[length])
 
-    def _document_normalisers(self) -> array:  # type: ignore[type-arg]
+    def normalisers(self) -> array:  # type: ignore[type-arg]
         """Every document's normaliser by number (8 bytes a document), made
-        at the first call: a posting's weight then takes one look-up, not two."""
+        at the first call: a posting's weight then takes one look-up, not two
+        (and the native plan reads them from here)."""
         if self._by_doc is None:
             self._by_doc = array("d", map(self._normalisers.__getitem__, self.lengths))
         return self._by_doc
@@ -56,7 +57,7 @@ class Weigher:
         """The weights of a word in the documents `docs`, where it occurs
         `tfs` times (C-level maps: no bytecode per posting)."""
         if isinstance(self.lengths, array):
-            normalisers = map(self._document_normalisers().__getitem__, docs)
+            normalisers = map(self.normalisers().__getitem__, docs)
         else:
             normalisers = map(self._normalisers.__getitem__, map(self.lengths.__getitem__, docs))
         tfs = list(tfs)

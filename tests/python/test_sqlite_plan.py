@@ -2,51 +2,33 @@
 tables built directly: negative query weights, many ties, k beyond the
 number of matches, terms with one posting and terms in every document.
 
-The tables hold term frequencies; a weigher stand-in turns each frequency
-into an arbitrary weight, so that the plan meets any weights and ties."""
+Weights are the real ones, tf / (tf + K) with each document's normaliser K;
+tie-prone tables give every document the same length and a few frequencies,
+so that many documents weigh the same."""
 
 import random
 import sqlite3
 import unittest
+from array import array
 
 from pyvornlex_search.layout import SCHEMA
 from pyvornlex_search.plan import Term, brute_force, top_k
 from pyvornlex_search.postings import PostingWriter, pack, read_postings, unpack
-
-
-class AnyLength:
-    def __getitem__(self, doc):
-        return 1
-
-
-class TableWeigher:
-    """Weights by term frequency alone: frequency f weighs levels[f]."""
-
-    def __init__(self, levels):
-        self.levels = levels
-        self.lengths = AnyLength()
-
-    def weight(self, tf, length):
-        return self.levels[tf]
-
-    def weights(self, docs, tfs):
-        return [self.levels[tf] for tf in tfs]
-
+from pyvornlex_search.weights import Weigher
 
 WEIGHER = None
 
 
-def write_rows(connection, rows):
-    """Stores (token, doc, weight) rows as two indexing runs would, the
-    documents split between them, so that words have two blocks; a weight
-    is stored as the frequency that the module's WEIGHER maps to it."""
+def write_rows(connection, rows, lengths=None):
+    """Stores (token, doc, tf) rows as two indexing runs would, the documents
+    split between them, so that words have two blocks. Documents weigh as
+    BM25 with b = 0.75 and k1 = 1.2 over `lengths` (doc -> length), or, by
+    default, with every normaliser 3.0: frequencies 1, 3 and 27 weigh 0.25,
+    0.5 and 0.9."""
     global WEIGHER
-    levels = sorted({weight for _, _, weight in rows})
-    frequency = {weight: number for number, weight in enumerate(levels, 1)}
-    WEIGHER = TableWeigher([0.0] + levels)
     by_doc = {}
-    for token, doc, weight in rows:
-        by_doc.setdefault(doc, []).append((token, frequency[weight]))
+    for token, doc, tf in rows:
+        by_doc.setdefault(doc, []).append((token, tf))
     docs = sorted(by_doc)
     for run in (docs[:len(docs) // 2], docs[len(docs) // 2:]):
         if not run:
@@ -56,6 +38,12 @@ def write_rows(connection, rows):
         writer.add_documents(run, [[str(token) for token, tf in sorted(by_doc[doc])
                                     for _ in range(tf)] for doc in run], int)
         writer.flush()
+    top = max(docs, default=0) + 1
+    if lengths is None:
+        WEIGHER = Weigher(0.0, 3.0, 1.0, array("I", [1] * top))
+    else:
+        table = array("I", (lengths.get(doc, 1) for doc in range(top)))
+        WEIGHER = Weigher(0.75, 1.2, sum(lengths.values()) / len(lengths), table)
 
 
 def weights_of(connection, token):
@@ -66,15 +54,16 @@ def weights_of(connection, token):
 def make_table(chooser, documents, tokens, tie_prone):
     connection = sqlite3.connect(":memory:", isolation_level=None)
     connection.executescript(SCHEMA)
-    levels = [0.25, 0.5, 0.75]
     rows = []
     for token in range(tokens):
         share = chooser.choice([0.01, 0.1, 0.5, 1.0])
         for doc in range(1, documents + 1):
             if chooser.random() < share:
-                weight = chooser.choice(levels) if tie_prone else chooser.uniform(0.01, 0.99)
-                rows.append((token, doc, weight))
-    write_rows(connection, rows)
+                tf = chooser.choice([1, 3]) if tie_prone else chooser.randint(1, 6)
+                rows.append((token, doc, tf))
+    lengths = None if tie_prone else {doc: chooser.randint(1, 60)
+                                      for doc in range(1, documents + 1)}
+    write_rows(connection, rows, lengths)
     return connection
 
 
@@ -132,7 +121,7 @@ class FastPlanEqualsBruteForce(unittest.TestCase):
         connection = sqlite3.connect(":memory:")
         connection.executescript(SCHEMA)
         self.assertEqual(top_k(connection, [], 10, WEIGHER), [])
-        write_rows(connection, [(0, 3, 0.5), (0, 1, 0.5), (1, 2, 0.9)])
+        write_rows(connection, [(0, 3, 3), (0, 1, 3), (1, 2, 27)])
         terms = [Term("a", 0, -1.0, 2, -0.5, -0.5), Term("b", 1, 2.0, 1, 1.8, 1.8)]
         # Negative scores rank below positive ones; documents without a term are absent.
         self.assertEqual(top_k(connection, terms, 100, WEIGHER), [(1.8, 2), (-0.5, 1), (-0.5, 3)])
@@ -143,7 +132,7 @@ class FastPlanEqualsBruteForce(unittest.TestCase):
         # its largest weight, ties with doc 5 exactly and must still come first.
         connection = sqlite3.connect(":memory:")
         connection.executescript(SCHEMA)
-        write_rows(connection, [(0, 5, 0.5), (1, 1, 0.5), (1, 2, 0.25)])
+        write_rows(connection, [(0, 5, 3), (1, 1, 3), (1, 2, 1)])
         terms = [Term("a", 0, 1.0, 1, 0.5, 0.5), Term("b", 1, 1.0, 2, 0.25, 0.5)]
         self.assertEqual(top_k(connection, terms, 1, WEIGHER), [(0.5, 1)])
         self.assertEqual(top_k(connection, terms, 2, WEIGHER), [(0.5, 1), (0.5, 5)])
@@ -165,25 +154,27 @@ class ReadsOnlyWhatItNeeds(unittest.TestCase):
         # come from the rare word's documents, and the common word is only
         # looked up for them, a block each.
         from unittest import mock
-        from pyvornlex_search import plan
+        from pyvornlex_search import postings
         connection = sqlite3.connect(":memory:")
         connection.executescript(SCHEMA)
-        rows = [(0, doc, 0.9) for doc in (700, 2100, 4000)]
-        rows += [(1, doc, 0.25 if doc % 3 else 0.5) for doc in range(1, 5001)]
+        rows = [(0, doc, 27) for doc in (700, 2100, 4000)]
+        rows += [(1, doc, 1 if doc % 3 else 3) for doc in range(1, 5001)]
         write_rows(connection, rows)
         terms = make_terms_of(connection, {0: 1.0, 1: 0.2})
-        read, looked_up = [], []
-        real_read, real_look_up = plan.read_postings, plan.look_up
-        with mock.patch.object(plan, "read_postings",
-                               lambda c, token: read.append(token) or real_read(c, token)), \
-                mock.patch.object(plan, "look_up", lambda c, token, docs: looked_up.append(
-                    (token, len(docs))) or real_look_up(c, token, docs)):
+        read, keys, looked_up = [], [], []
+        real = postings.block_rows, postings.block_keys, postings.some_block_rows
+        with mock.patch.object(postings, "block_rows",
+                               lambda c, token: read.append(token) or real[0](c, token)), \
+                mock.patch.object(postings, "block_keys",
+                                  lambda c, token: keys.append(token) or real[1](c, token)), \
+                mock.patch.object(postings, "some_block_rows", lambda c, token, wanted: (
+                    looked_up.append((token, len(wanted))) or real[2](c, token, wanted))):
             found = top_k(connection, terms, 3, WEIGHER)
         self.assertEqual(found, independent_ranking(connection, terms, 3))
         self.assertEqual(read, [0])
-        self.assertEqual({token for token, _ in looked_up}, {1})
-        self.assertLessEqual(sum(len(real_look_up(connection, 1, [doc])[0])
-                                 for doc in (700, 2100, 4000)), 3 * 512)
+        self.assertEqual(set(keys), {1})
+        # The common word's 5,000 postings lie in about ten blocks: three are read.
+        self.assertEqual(looked_up, [(1, 3)])
 
 
 def make_terms_of(connection, query):
@@ -208,8 +199,9 @@ class Blocks(unittest.TestCase):
                 docs_blob, tfs_blob = pack(docs, tfs)
                 got_docs, got_tfs = unpack(docs_blob, tfs_blob)
                 self.assertEqual((list(got_docs), list(got_tfs)), (docs, tfs))
-                self.assertEqual(got_tfs.itemsize, 1 if max(tfs) < 256 else
-                                 2 if max(tfs) < 65536 else 4)
+                width = 1 if max(tfs) < 256 else 2 if max(tfs) < 65536 else 4
+                if tfs_blob[:1] == b"\0":  # stored as they are: the narrowest width
+                    self.assertEqual(len(tfs_blob), 1 + width * len(tfs))
         # A common word's numbers: deflated to far less than four bytes each.
         docs_blob, _ = pack(range(1000, 1512), [1] * 512)
         self.assertLess(len(docs_blob), 512)

@@ -1,0 +1,133 @@
+#include "python/bind_ranking.h"
+
+#include <pybind11/functional.h>
+#include <pybind11/stl.h>
+
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "search/max_score.h"
+#include "search/posting_block.h"
+
+namespace py = pybind11;
+
+namespace vorn::typing::text {
+
+namespace {
+
+// The values of a buffer of unsigned 32-bit numbers (an array("I")).
+std::vector<std::uint32_t> numbers_of(const py::buffer& buffer) {
+    const py::buffer_info info = buffer.request();
+    if (info.ndim != 1 || info.itemsize != 4 || info.format != "I") {
+        throw py::type_error("expected an array('I')");
+    }
+    std::vector<std::uint32_t> values(static_cast<std::size_t>(info.shape[0]));
+    if (!values.empty()) {
+        std::memcpy(values.data(), info.ptr, 4 * values.size());
+    }
+    return values;
+}
+
+py::bytes bytes_of(const std::vector<std::uint32_t>& values) {
+    return {reinterpret_cast<const char*>(values.data()), 4 * values.size()};
+}
+
+BlockRows rows_of(const py::handle& rows) {
+    BlockRows result;
+    for (const py::handle row : rows) {
+        const auto pair = row.cast<py::tuple>();
+        if (pair.size() != 2) {
+            throw py::value_error("a block row is a pair of blobs");
+        }
+        result.emplace_back(pair[0].cast<std::string>(), pair[1].cast<std::string>());
+    }
+    return result;
+}
+
+// The database's blocks through the three callables the caller passes.
+class CallbackStore final : public PostingStore {
+  public:
+    CallbackStore(py::function all_blocks, py::function block_keys, py::function blocks)
+        : all_blocks_(std::move(all_blocks)),
+          block_keys_(std::move(block_keys)),
+          blocks_(std::move(blocks)) {}
+
+    BlockRows all_blocks(std::size_t term) override { return rows_of(all_blocks_(term)); }
+
+    std::vector<std::uint32_t> block_keys(std::size_t term) override {
+        return block_keys_(term).cast<std::vector<std::uint32_t>>();
+    }
+
+    BlockRows blocks(std::size_t term, const std::vector<std::uint32_t>& keys) override {
+        return rows_of(blocks_(term, keys));
+    }
+
+  private:
+    py::function all_blocks_;
+    py::function block_keys_;
+    py::function blocks_;
+};
+
+}  // namespace
+
+void bind_ranking(py::module_& module) {
+    module.doc() = "pyvornlex_search's native helpers: posting blocks and the top-k plan.";
+    module.attr("BLOCK") = kBlockPostings;
+
+    module.def(
+        "encode_block",
+        [](const py::buffer& docs, const py::buffer& tfs) {
+            auto [docs_blob, tfs_blob] = encode_block(numbers_of(docs), numbers_of(tfs));
+            return py::make_tuple(py::bytes(docs_blob), py::bytes(tfs_blob));
+        },
+        py::arg("docs"), py::arg("tfs"),
+        "The two blobs of a block: documents ascending (array('I')), one frequency each.");
+
+    module.def(
+        "decode_blocks",
+        [](const py::iterable& rows) {
+            std::vector<std::uint32_t> docs;
+            std::vector<std::uint32_t> tfs;
+            BlockDecoder decoder;
+            for (const auto& [docs_blob, tfs_blob] : rows_of(rows)) {
+                decoder.decode(docs_blob, tfs_blob, docs, tfs);
+            }
+            return py::make_tuple(bytes_of(docs), bytes_of(tfs));
+        },
+        py::arg("rows"),
+        "The postings of blocks (pairs of blobs), in their order: the documents' and the "
+        "frequencies' bytes, unsigned 32-bit numbers in this machine's order.");
+
+    module.def(
+        "top_k",
+        [](const std::vector<std::tuple<double, double, double, std::uint64_t>>& terms,
+           std::size_t k, const py::buffer& normalisers, py::function all_blocks,
+           py::function block_keys, py::function blocks) {
+            std::vector<QueryTerm> query;
+            for (const auto& [weight, low, high, postings] : terms) {
+                query.push_back({weight, low, high, postings});
+            }
+            const py::buffer_info info = normalisers.request();
+            if (info.ndim != 1 || info.itemsize != 8 || info.format != "d") {
+                throw py::type_error("expected the normalisers as an array('d')");
+            }
+            CallbackStore store(std::move(all_blocks), std::move(block_keys), std::move(blocks));
+            const Normalisers by_doc{static_cast<const double*>(info.ptr),
+                                     static_cast<std::size_t>(info.shape[0])};
+            py::list result;
+            for (const Scored& scored : max_score_candidates(query, k, by_doc, store)) {
+                result.append(py::make_tuple(scored.doc, scored.score));
+            }
+            return result;
+        },
+        py::arg("terms"), py::arg("k"), py::arg("normalisers"), py::arg("all_blocks"),
+        py::arg("block_keys"), py::arg("blocks"),
+        "The documents that can be among the k best of the terms (weight, low, high, "
+        "postings), with exact scores; the callables read term i's blocks.");
+}
+
+}  // namespace vorn::typing::text

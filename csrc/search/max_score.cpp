@@ -1,0 +1,395 @@
+#include "search/max_score.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <numeric>
+#include <stdexcept>
+
+#include "search/posting_block.h"
+
+namespace vorn::typing::text {
+
+namespace {
+
+// Documents probed for a first k-th score, per result asked for.
+constexpr std::size_t kProbe = 4;
+
+using Docs = std::vector<std::uint32_t>;
+
+// What is known of one term's postings: the whole list, or the documents
+// looked up so far and, of those, the ones that hold it. Either way `docs`
+// (ascending) and `weights` are the postings known.
+class TermPostings {
+  public:
+    TermPostings(std::size_t index, const QueryTerm& term) : index_(index), count_(term.postings) {}
+
+    void read_all(PostingStore& store, BlockDecoder& decoder, Normalisers normalisers) {
+        if (complete_) {
+            return;
+        }
+        decode_weighted(store.all_blocks(index_), decoder, normalisers, docs, weights);
+        complete_ = true;
+        checked_.clear();
+        checked_.shrink_to_fit();
+    }
+
+    // Learns the weights of `wanted` (ascending): from the blocks that can
+    // hold them, or the whole list when they would touch most of its blocks.
+    void look_up(PostingStore& store, BlockDecoder& decoder, Normalisers normalisers,
+                 const Docs& wanted) {
+        if (complete_) {
+            return;
+        }
+        Docs needed;
+        std::set_difference(wanted.begin(), wanted.end(), checked_.begin(), checked_.end(),
+                            std::back_inserter(needed));
+        if (needed.empty()) {
+            return;
+        }
+        Docs listed;
+        std::vector<double> listed_weights;
+        decode_weighted(rows_for(store, needed), decoder, normalisers, listed, listed_weights);
+        Docs found_docs;
+        std::vector<double> found_weights;
+        std::size_t at = 0;
+        for (const std::uint32_t doc : needed) {
+            at = static_cast<std::size_t>(
+                std::lower_bound(listed.begin() + static_cast<std::ptrdiff_t>(at), listed.end(),
+                                 doc) -
+                listed.begin());
+            if (at < listed.size() && listed[at] == doc) {
+                found_docs.push_back(doc);
+                found_weights.push_back(listed_weights[at]);
+            }
+        }
+        merge_found(found_docs, found_weights);
+        Docs checked;
+        checked.reserve(checked_.size() + needed.size());
+        std::set_union(checked_.begin(), checked_.end(), needed.begin(), needed.end(),
+                       std::back_inserter(checked));
+        checked_.swap(checked);
+    }
+
+    // The stored weight of `doc`, 0.0 where absent; it must have been read
+    // or looked up.
+    double weight_of(std::uint32_t doc) const {
+        const auto at = std::lower_bound(docs.begin(), docs.end(), doc);
+        return at != docs.end() && *at == doc
+                   ? weights[static_cast<std::size_t>(at - docs.begin())]
+                   : 0.0;
+    }
+
+    Docs docs;
+    std::vector<double> weights;
+
+  private:
+    BlockRows rows_for(PostingStore& store, const Docs& needed) const {
+        if (needed.size() * kBlockPostings >= count_) {
+            return store.all_blocks(index_);
+        }
+        const Docs keys = store.block_keys(index_);
+        Docs wanted;
+        for (const std::uint32_t doc : needed) {
+            const auto after = std::upper_bound(keys.begin(), keys.end(), doc);
+            if (after != keys.begin() && (wanted.empty() || wanted.back() != *(after - 1))) {
+                wanted.push_back(*(after - 1));
+            }
+        }
+        if (wanted.empty()) {
+            return {};
+        }
+        return wanted.size() == keys.size() ? store.all_blocks(index_)
+                                            : store.blocks(index_, wanted);
+    }
+
+    static void decode_weighted(const BlockRows& rows, BlockDecoder& decoder,
+                                Normalisers normalisers, Docs& docs, std::vector<double>& weights) {
+        docs.clear();
+        std::vector<std::uint32_t> tfs;
+        for (const auto& [docs_blob, tfs_blob] : rows) {
+            decoder.decode(docs_blob, tfs_blob, docs, tfs);
+        }
+        weights.resize(docs.size());
+        for (std::size_t i = 0; i < docs.size(); ++i) {
+            if (docs[i] >= normalisers.size) {
+                throw std::invalid_argument(
+                    "a posting of a document without a length: the file is damaged");
+            }
+            const auto tf = static_cast<double>(tfs[i]);
+            weights[i] = tf / (tf + normalisers.values[docs[i]]);
+        }
+    }
+
+    void merge_found(const Docs& found_docs, const std::vector<double>& found_weights) {
+        Docs merged_docs;
+        std::vector<double> merged_weights;
+        merged_docs.reserve(docs.size() + found_docs.size());
+        merged_weights.reserve(docs.size() + found_docs.size());
+        std::size_t old = 0;
+        std::size_t found = 0;
+        while (old < docs.size() || found < found_docs.size()) {
+            if (found == found_docs.size() ||
+                (old < docs.size() && docs[old] < found_docs[found])) {
+                merged_docs.push_back(docs[old]);
+                merged_weights.push_back(weights[old++]);
+            } else {
+                merged_docs.push_back(found_docs[found]);
+                merged_weights.push_back(found_weights[found++]);
+            }
+        }
+        docs.swap(merged_docs);
+        weights.swap(merged_weights);
+    }
+
+    std::size_t index_;
+    std::uint64_t count_;
+    bool complete_ = false;
+    Docs checked_;
+};
+
+// Partial scores by document, ascending.
+using Partial = std::vector<Scored>;
+
+// partial[doc] += weight x the term's weight, for every document the term is
+// known to hold (new documents join).
+void add_in(Partial& partial, const TermPostings& term, double weight) {
+    Partial merged;
+    merged.reserve(partial.size() + term.docs.size());
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < term.docs.size(); ++i) {
+        const std::uint32_t doc = term.docs[i];
+        while (at < partial.size() && partial[at].doc < doc) {
+            merged.push_back(partial[at++]);
+        }
+        const double value = term.weights[i] * weight;
+        if (at < partial.size() && partial[at].doc == doc) {
+            merged.push_back({doc, partial[at++].score + value});
+        } else {
+            merged.push_back({doc, value});
+        }
+    }
+    merged.insert(merged.end(), partial.begin() + static_cast<std::ptrdiff_t>(at), partial.end());
+    partial.swap(merged);
+}
+
+// The same for the documents that partial holds; others are passed over.
+void add_to_known(Partial& partial, const TermPostings& term, double weight) {
+    std::size_t at = 0;
+    for (Scored& entry : partial) {
+        at = static_cast<std::size_t>(
+            std::lower_bound(term.docs.begin() + static_cast<std::ptrdiff_t>(at), term.docs.end(),
+                             entry.doc) -
+            term.docs.begin());
+        if (at == term.docs.size()) {
+            break;
+        }
+        if (term.docs[at] == entry.doc) {
+            entry.score += term.weights[at] * weight;
+        }
+    }
+}
+
+double kth_largest(const Partial& entries, std::size_t k) {
+    std::vector<double> scores(entries.size());
+    std::transform(entries.begin(), entries.end(), scores.begin(),
+                   [](const Scored& entry) { return entry.score; });
+    const auto kth = scores.begin() + static_cast<std::ptrdiff_t>(k - 1);
+    std::nth_element(scores.begin(), kth, scores.end(), std::greater<>());
+    return *kth;
+}
+
+void keep_from(Partial& partial, double cut) {
+    partial.erase(std::remove_if(partial.begin(), partial.end(),
+                                 [cut](const Scored& entry) { return !(cut <= entry.score); }),
+                  partial.end());
+}
+
+Docs docs_of(const Partial& partial) {
+    Docs docs(partial.size());
+    std::transform(partial.begin(), partial.end(), docs.begin(),
+                   [](const Scored& entry) { return entry.doc; });
+    return docs;
+}
+
+// The largest score of a document holding only some of `terms` (at least one).
+double bound_of(const std::vector<QueryTerm>& terms, const std::vector<std::size_t>& which) {
+    double positive = 0.0;
+    bool any_positive = false;
+    double largest = -std::numeric_limits<double>::infinity();
+    for (const std::size_t i : which) {
+        if (terms[i].high > 0.0) {
+            positive += terms[i].high;
+            any_positive = true;
+        }
+        largest = std::max(largest, terms[i].high);
+    }
+    return any_positive ? positive : largest;
+}
+
+class Plan {
+  public:
+    Plan(const std::vector<QueryTerm>& terms, std::size_t k, Normalisers normalisers,
+         PostingStore& store)
+        : terms_(terms), k_(k), normalisers_(normalisers), store_(store) {
+        for (std::size_t i = 0; i < terms.size(); ++i) {
+            postings_.emplace_back(i, terms[i]);
+            margin_ += std::max(std::abs(terms[i].low), std::abs(terms[i].high));
+        }
+        // Wider than the rounding of any sum of these terms by many orders of magnitude.
+        margin_ = 1e-9 * margin_ + 1e-300;
+        by_bound_.resize(terms.size());
+        std::iota(by_bound_.begin(), by_bound_.end(), std::size_t{0});
+        std::sort(by_bound_.begin(), by_bound_.end(), [&terms](std::size_t a, std::size_t b) {
+            if (terms[a].high != terms[b].high) {
+                return terms[a].high > terms[b].high;
+            }
+            return terms[a].postings != terms[b].postings ? terms[a].postings < terms[b].postings
+                                                          : a < b;
+        });
+        for (std::size_t start = 0; start <= terms.size(); ++start) {
+            suffix_bound_.push_back(bound_of(
+                terms, std::vector<std::size_t>(by_bound_.begin() + static_cast<std::ptrdiff_t>(start),
+                                                by_bound_.end())));
+        }
+    }
+
+    std::vector<Scored> run() {
+        const std::size_t count = terms_.size();
+        std::size_t essential = first_essential();
+        for (;;) {
+            Partial partial;
+            for (std::size_t j = 0; j < essential; ++j) {
+                const std::size_t i = by_bound_[j];
+                postings_[i].read_all(store_, decoder_, normalisers_);
+                add_in(partial, postings_[i], terms_[i].weight);
+            }
+            for (std::size_t step = essential; step < count; ++step) {
+                if (partial.size() > k_) {
+                    // Each candidate's final score lies in [partial + the negative
+                    // ends, partial + the positive ends] of the terms not read yet.
+                    double cut = kth_largest(partial, k_) + sum_of_ends(step, false);
+                    cut -= sum_of_ends(step, true);
+                    keep_from(partial, cut - margin_);
+                }
+                const std::size_t i = by_bound_[step];
+                postings_[i].look_up(store_, decoder_, normalisers_, docs_of(partial));
+                add_to_known(partial, postings_[i], terms_[i].weight);
+            }
+            if (partial.size() > k_) {
+                // Every term has been added: what lies below the k-th by more
+                // than rounding cannot be in the top k.
+                keep_from(partial, kth_largest(partial, k_) - margin_);
+            }
+            std::vector<Scored> exact = exact_scores(docs_of(partial));
+            if (essential == count) {
+                return exact;  // every term read in full: every match was a candidate
+            }
+            if (exact.size() >= k_) {
+                const double kth = kth_largest(exact, k_);
+                if (suffix_bound_[essential] + margin_ < kth) {
+                    return exact;
+                }
+                // Candidates only grow, so the k-th score only rises: skip the
+                // prefixes whose rest could still beat it.
+                while (essential < count && !(suffix_bound_[essential] + margin_ < kth)) {
+                    ++essential;
+                }
+            } else {
+                ++essential;
+            }
+        }
+    }
+
+  private:
+    // The positive (or negative) ends of the terms from `step` on, in order.
+    double sum_of_ends(std::size_t step, bool positive) const {
+        double sum = 0.0;
+        for (std::size_t j = step; j < terms_.size(); ++j) {
+            const QueryTerm& term = terms_[by_bound_[j]];
+            sum += positive ? std::max(0.0, term.high) : std::min(0.0, term.low);
+        }
+        return sum;
+    }
+
+    std::vector<Scored> exact_scores(const Docs& docs) const {
+        std::vector<Scored> scores;
+        scores.reserve(docs.size());
+        for (const std::uint32_t doc : docs) {
+            double score = 0.0;
+            for (std::size_t i = 0; i < terms_.size(); ++i) {
+                score += terms_[i].weight * postings_[i].weight_of(doc);
+            }
+            scores.push_back({doc, score});
+        }
+        return scores;
+    }
+
+    // How many terms to read in full at first: the fewest whose rest cannot
+    // reach a k-th score found by probing the documents with the largest
+    // contributions of the first term, looked up in the others (a few blocks
+    // each): real documents, so their k-th score is a floor under the final
+    // one. Without a probe the plan would look up every document of the first
+    // list in every other list before learning that more lists must be read.
+    std::size_t first_essential() {
+        const std::size_t count = terms_.size();
+        if (count == 1) {
+            return 1;
+        }
+        TermPostings& first = postings_[by_bound_[0]];
+        first.read_all(store_, decoder_, normalisers_);
+        if (first.docs.size() < k_) {
+            return 1;
+        }
+        const double weight = terms_[by_bound_[0]].weight;
+        std::vector<std::size_t> order(first.docs.size());
+        std::iota(order.begin(), order.end(), std::size_t{0});
+        const std::size_t probed = std::min(kProbe * k_, order.size());
+        std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(probed),
+                          order.end(), [&first, weight](std::size_t a, std::size_t b) {
+                              const double left = first.weights[a] * weight;
+                              const double right = first.weights[b] * weight;
+                              return left != right ? left > right : a < b;
+                          });
+        Docs probe;
+        for (std::size_t i = 0; i < probed; ++i) {
+            probe.push_back(first.docs[order[i]]);
+        }
+        std::sort(probe.begin(), probe.end());
+        for (std::size_t j = 1; j < count; ++j) {
+            postings_[by_bound_[j]].look_up(store_, decoder_, normalisers_, probe);
+        }
+        const double floor = kth_largest(exact_scores(probe), k_);
+        std::size_t essential = 1;
+        while (essential < count && !(suffix_bound_[essential] + margin_ < floor)) {
+            ++essential;
+        }
+        return essential;
+    }
+
+    const std::vector<QueryTerm>& terms_;
+    std::size_t k_;
+    Normalisers normalisers_;
+    PostingStore& store_;
+    BlockDecoder decoder_;
+    std::vector<TermPostings> postings_;
+    double margin_ = 0.0;
+    std::vector<std::size_t> by_bound_;
+    std::vector<double> suffix_bound_;
+};
+
+}  // namespace
+
+std::vector<Scored> max_score_candidates(const std::vector<QueryTerm>& terms, std::size_t k,
+                                         Normalisers normalisers, PostingStore& store) {
+    if (k == 0) {
+        throw std::invalid_argument("k must be positive");
+    }
+    if (terms.empty()) {
+        return {};
+    }
+    return Plan(terms, k, normalisers, store).run();
+}
+
+}  // namespace vorn::typing::text

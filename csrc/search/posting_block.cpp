@@ -1,0 +1,146 @@
+#include "search/posting_block.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace vorn::typing::text {
+
+namespace {
+
+// Shorter data is stored as it is: deflate's own header would eat what it saves.
+constexpr std::size_t kDeflateFrom = 64;
+
+[[noreturn]] void fail_damaged() {
+    throw std::invalid_argument("a posting block that does not decode: the file is damaged");
+}
+
+[[noreturn]] void fail_lengths() {
+    throw std::invalid_argument(
+        "a posting block whose arrays differ in length: the file is damaged");
+}
+
+std::string squeezed(const std::string& data) {
+    if (data.size() >= kDeflateFrom) {
+        uLongf size = compressBound(static_cast<uLong>(data.size()));
+        std::string deflated(size + 1, '\1');
+        const auto* source = reinterpret_cast<const Bytef*>(data.data());
+        auto* target = reinterpret_cast<Bytef*>(&deflated[1]);
+        if (compress2(target, &size, source, static_cast<uLong>(data.size()), 1) == Z_OK &&
+            size < data.size()) {
+            deflated.resize(size + 1);
+            return deflated;
+        }
+    }
+    std::string plain(1, '\0');
+    plain += data;
+    return plain;
+}
+
+std::uint32_t little_endian(const unsigned char* bytes, std::size_t width) {
+    std::uint32_t value = 0;
+    for (std::size_t i = width; i-- > 0;) {
+        value = (value << 8U) | bytes[i];
+    }
+    return value;
+}
+
+}  // namespace
+
+std::pair<std::string, std::string> encode_block(const std::vector<std::uint32_t>& docs,
+                                                 const std::vector<std::uint32_t>& tfs) {
+    if (docs.size() != tfs.size() || docs.empty()) {
+        throw std::invalid_argument("a block needs one frequency for each of its documents");
+    }
+    const std::size_t count = docs.size();
+    std::string planes(4 * count, '\0');
+    for (std::size_t i = 0; i < count; ++i) {
+        for (std::size_t plane = 0; plane < 4; ++plane) {
+            planes[plane * count + i] = static_cast<char>((docs[i] >> (8 * plane)) & 0xFFU);
+        }
+    }
+    const std::uint32_t largest = *std::max_element(tfs.begin(), tfs.end());
+    const std::size_t width = largest < (1U << 8U) ? 1 : largest < (1U << 16U) ? 2 : 4;
+    std::string frequencies(width * count, '\0');
+    for (std::size_t i = 0; i < count; ++i) {
+        for (std::size_t byte = 0; byte < width; ++byte) {
+            frequencies[i * width + byte] = static_cast<char>((tfs[i] >> (8 * byte)) & 0xFFU);
+        }
+    }
+    return {squeezed(planes), squeezed(frequencies)};
+}
+
+BlockDecoder::BlockDecoder() {
+    if (inflateInit(&stream_) != Z_OK) {
+        throw std::bad_alloc();
+    }
+}
+
+BlockDecoder::~BlockDecoder() { inflateEnd(&stream_); }
+
+const std::string& BlockDecoder::unsqueezed(std::string_view blob, std::string& out) {
+    if (blob.empty() || (blob[0] != '\0' && blob[0] != '\1')) {
+        fail_damaged();
+    }
+    const std::string_view data = blob.substr(1);
+    if (blob[0] == '\0') {
+        out.assign(data);
+        return out;
+    }
+    out.assign(std::max<std::size_t>(4 * data.size(), 4096), '\0');
+    if (inflateReset(&stream_) != Z_OK) {
+        fail_damaged();
+    }
+    // zlib's interface is not const-correct; inflate only reads its input.
+    stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream_.avail_in = static_cast<uInt>(data.size());
+    std::size_t produced = 0;
+    for (;;) {
+        stream_.next_out = reinterpret_cast<Bytef*>(&out[produced]);
+        stream_.avail_out = static_cast<uInt>(out.size() - produced);
+        const int status = inflate(&stream_, Z_NO_FLUSH);
+        produced = out.size() - stream_.avail_out;
+        if (status == Z_STREAM_END) {
+            break;
+        }
+        if (status != Z_OK && !(status == Z_BUF_ERROR && stream_.avail_out == 0)) {
+            fail_damaged();
+        }
+        if (stream_.avail_out == 0) {
+            out.resize(2 * out.size());
+        } else if (stream_.avail_in == 0) {
+            fail_damaged();  // the stream ends before its end mark
+        }
+    }
+    out.resize(produced);
+    return out;
+}
+
+void BlockDecoder::decode(std::string_view docs_blob, std::string_view tfs_blob,
+                          std::vector<std::uint32_t>& docs, std::vector<std::uint32_t>& tfs) {
+    const std::string& planes = unsqueezed(docs_blob, planes_);
+    const std::string& frequencies = unsqueezed(tfs_blob, frequencies_);
+    if (planes.size() % 4 != 0 || planes.empty()) {
+        fail_lengths();
+    }
+    const std::size_t count = planes.size() / 4;
+    const std::size_t width = frequencies.size() / count;
+    if ((width != 1 && width != 2 && width != 4) || frequencies.size() != width * count) {
+        fail_lengths();
+    }
+    const auto* plane = reinterpret_cast<const unsigned char*>(planes.data());
+    const std::size_t start = docs.size();
+    docs.resize(start + count);
+    for (std::size_t i = 0; i < count; ++i) {
+        docs[start + i] = static_cast<std::uint32_t>(plane[i]) |
+                          (static_cast<std::uint32_t>(plane[count + i]) << 8U) |
+                          (static_cast<std::uint32_t>(plane[2 * count + i]) << 16U) |
+                          (static_cast<std::uint32_t>(plane[3 * count + i]) << 24U);
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(frequencies.data());
+    tfs.reserve(tfs.size() + count);
+    for (std::size_t i = 0; i < count; ++i) {
+        tfs.push_back(little_endian(bytes + i * width, width));
+    }
+}
+
+}  // namespace vorn::typing::text
