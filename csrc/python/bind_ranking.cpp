@@ -102,32 +102,38 @@ void bind_ranking(py::module_& module) {
         "The postings of blocks (pairs of blobs), in their order: the documents' and the "
         "frequencies' bytes, unsigned 32-bit numbers in this machine's order.");
 
-    module.def(
-        "top_k",
-        [](const std::vector<std::tuple<double, double, double, std::uint64_t>>& terms,
-           std::size_t k, const py::buffer& normalisers, py::function all_blocks,
-           py::function block_keys, py::function blocks) {
-            std::vector<QueryTerm> query;
-            for (const auto& [weight, low, high, postings] : terms) {
-                query.push_back({weight, low, high, postings});
-            }
-            const py::buffer_info info = normalisers.request();
-            if (info.ndim != 1 || info.itemsize != 8 || info.format != "d") {
-                throw py::type_error("expected the normalisers as an array('d')");
-            }
-            CallbackStore store(std::move(all_blocks), std::move(block_keys), std::move(blocks));
-            const Normalisers by_doc{static_cast<const double*>(info.ptr),
-                                     static_cast<std::size_t>(info.shape[0])};
-            py::list result;
-            for (const Scored& scored : max_score_candidates(query, k, by_doc, store)) {
-                result.append(py::make_tuple(scored.doc, scored.score));
-            }
-            return result;
-        },
-        py::arg("terms"), py::arg("k"), py::arg("normalisers"), py::arg("all_blocks"),
-        py::arg("block_keys"), py::arg("blocks"),
-        "The documents that can be among the k best of the terms (weight, low, high, "
-        "postings), with exact scores; the callables read term i's blocks.");
+    py::class_<MaxScore>(module, "Ranker",
+                         "The top-k plan with its buffers, kept from one query to the next: "
+                         "one query at a time.")
+        .def(py::init<>())
+        .def(
+            "top_k",
+            [](MaxScore& plan,
+               const std::vector<std::tuple<double, double, double, std::uint64_t>>& terms,
+               std::size_t k, const py::buffer& normalisers, py::function all_blocks,
+               py::function block_keys, py::function blocks) {
+                std::vector<QueryTerm> query;
+                for (const auto& [weight, low, high, postings] : terms) {
+                    query.push_back({weight, low, high, postings});
+                }
+                const py::buffer_info info = normalisers.request();
+                if (info.ndim != 1 || info.itemsize != 8 || info.format != "d") {
+                    throw py::type_error("expected the normalisers as an array('d')");
+                }
+                CallbackStore store(std::move(all_blocks), std::move(block_keys),
+                                    std::move(blocks));
+                const Normalisers by_doc{static_cast<const double*>(info.ptr),
+                                         static_cast<std::size_t>(info.shape[0])};
+                py::list result;
+                for (const Scored& scored : plan.candidates(query, k, by_doc, store)) {
+                    result.append(py::make_tuple(scored.doc, scored.score));
+                }
+                return result;
+            },
+            py::arg("terms"), py::arg("k"), py::arg("normalisers"), py::arg("all_blocks"),
+            py::arg("block_keys"), py::arg("blocks"),
+            "The documents that can be among the k best of the terms (weight, low, high, "
+            "postings), with exact scores; the callables read term i's blocks.");
 }
 
 }  // namespace vorn::typing::text

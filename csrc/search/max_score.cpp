@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <numeric>
 #include <stdexcept>
 
@@ -23,7 +24,15 @@ using Docs = std::vector<std::uint32_t>;
 // (ascending) and `weights` are the postings known.
 class TermPostings {
   public:
-    TermPostings(std::size_t index, const QueryTerm& term) : index_(index), count_(term.postings) {}
+    // Forgets what the last query learnt; keeps the buffers.
+    void reset(std::size_t index, const QueryTerm& term) {
+        index_ = index;
+        count_ = term.postings;
+        complete_ = false;
+        docs.clear();
+        weights.clear();
+        checked_.clear();
+    }
 
     void read_all(PostingStore& store, BlockDecoder& decoder, Normalisers normalisers) {
         if (complete_) {
@@ -32,7 +41,6 @@ class TermPostings {
         decode_weighted(store.all_blocks(index_), decoder, normalisers, docs, weights);
         complete_ = true;
         checked_.clear();
-        checked_.shrink_to_fit();
     }
 
     // Learns the weights of `wanted` (ascending): from the blocks that can
@@ -48,8 +56,8 @@ class TermPostings {
         if (needed.empty()) {
             return;
         }
-        Docs listed;
-        std::vector<double> listed_weights;
+        Docs& listed = listed_;
+        std::vector<double>& listed_weights = listed_weights_;
         decode_weighted(rows_for(store, needed), decoder, normalisers, listed, listed_weights);
         Docs found_docs;
         std::vector<double> found_weights;
@@ -104,21 +112,24 @@ class TermPostings {
                                             : store.blocks(index_, wanted);
     }
 
-    static void decode_weighted(const BlockRows& rows, BlockDecoder& decoder,
-                                Normalisers normalisers, Docs& docs, std::vector<double>& weights) {
-        docs.clear();
-        std::vector<std::uint32_t> tfs;
+    void decode_weighted(const BlockRows& rows, BlockDecoder& decoder, Normalisers normalisers,
+                         Docs& into_docs, std::vector<double>& into_weights) {
+        into_docs.clear();
+        std::vector<std::uint32_t>& tfs = tfs_;
+        tfs.clear();
         for (const auto& [docs_blob, tfs_blob] : rows) {
-            decoder.decode(docs_blob, tfs_blob, docs, tfs);
+            decoder.decode(docs_blob, tfs_blob, into_docs, tfs);
         }
-        weights.resize(docs.size());
-        for (std::size_t i = 0; i < docs.size(); ++i) {
-            if (docs[i] >= normalisers.size) {
-                throw std::invalid_argument(
-                    "a posting of a document without a length: the file is damaged");
-            }
+        if (!into_docs.empty() &&
+            *std::max_element(into_docs.begin(), into_docs.end()) >= normalisers.size) {
+            throw std::invalid_argument(
+                "a posting of a document without a length: the file is damaged");
+        }
+        into_weights.resize(into_docs.size());
+        const double* by_doc = normalisers.values;
+        for (std::size_t i = 0; i < into_docs.size(); ++i) {
             const auto tf = static_cast<double>(tfs[i]);
-            weights[i] = tf / (tf + normalisers.values[docs[i]]);
+            into_weights[i] = tf / (tf + by_doc[into_docs[i]]);
         }
     }
 
@@ -143,35 +154,44 @@ class TermPostings {
         weights.swap(merged_weights);
     }
 
-    std::size_t index_;
-    std::uint64_t count_;
+    std::size_t index_ = 0;
+    std::uint64_t count_ = 0;
     bool complete_ = false;
     Docs checked_;
+    // Buffers of one read, kept for the next.
+    Docs listed_;
+    std::vector<double> listed_weights_;
+    std::vector<std::uint32_t> tfs_;
 };
 
 // Partial scores by document, ascending.
 using Partial = std::vector<Scored>;
 
 // partial[doc] += weight x the term's weight, for every document the term is
-// known to hold (new documents join).
-void add_in(Partial& partial, const TermPostings& term, double weight) {
-    Partial merged;
-    merged.reserve(partial.size() + term.docs.size());
+// known to hold (new documents join); `scratch` is reused between calls, so
+// that a query's large buffers are allocated and faulted in once.
+void add_in(Partial& partial, const TermPostings& term, double weight, Partial& scratch) {
+    scratch.resize(partial.size() + term.docs.size());
     std::size_t at = 0;
-    for (std::size_t i = 0; i < term.docs.size(); ++i) {
+    std::size_t out = 0;
+    const std::size_t count = term.docs.size();
+    for (std::size_t i = 0; i < count; ++i) {
         const std::uint32_t doc = term.docs[i];
         while (at < partial.size() && partial[at].doc < doc) {
-            merged.push_back(partial[at++]);
+            scratch[out++] = partial[at++];
         }
         const double value = term.weights[i] * weight;
         if (at < partial.size() && partial[at].doc == doc) {
-            merged.push_back({doc, partial[at++].score + value});
+            scratch[out++] = {doc, partial[at++].score + value};
         } else {
-            merged.push_back({doc, value});
+            scratch[out++] = {doc, value};
         }
     }
-    merged.insert(merged.end(), partial.begin() + static_cast<std::ptrdiff_t>(at), partial.end());
-    partial.swap(merged);
+    while (at < partial.size()) {
+        scratch[out++] = partial[at++];
+    }
+    scratch.resize(out);
+    partial.swap(scratch);
 }
 
 // The same for the documents that partial holds; others are passed over.
@@ -191,13 +211,22 @@ void add_to_known(Partial& partial, const TermPostings& term, double weight) {
     }
 }
 
+// The k-th largest score (entries must hold at least k): a heap of the k
+// best, which most entries pass by with one comparison.
 double kth_largest(const Partial& entries, std::size_t k) {
-    std::vector<double> scores(entries.size());
-    std::transform(entries.begin(), entries.end(), scores.begin(),
-                   [](const Scored& entry) { return entry.score; });
-    const auto kth = scores.begin() + static_cast<std::ptrdiff_t>(k - 1);
-    std::nth_element(scores.begin(), kth, scores.end(), std::greater<>());
-    return *kth;
+    std::vector<double> best;
+    best.reserve(k);
+    for (const Scored& entry : entries) {
+        if (best.size() < k) {
+            best.push_back(entry.score);
+            std::push_heap(best.begin(), best.end(), std::greater<>());
+        } else if (entry.score > best.front()) {
+            std::pop_heap(best.begin(), best.end(), std::greater<>());
+            best.back() = entry.score;
+            std::push_heap(best.begin(), best.end(), std::greater<>());
+        }
+    }
+    return best.front();
 }
 
 void keep_from(Partial& partial, double cut) {
@@ -228,13 +257,32 @@ double bound_of(const std::vector<QueryTerm>& terms, const std::vector<std::size
     return any_positive ? positive : largest;
 }
 
+}  // namespace
+
+struct MaxScore::Buffers {
+    BlockDecoder decoder;
+    Partial scratch;
+    std::vector<TermPostings> postings;
+};
+
+namespace {
+
 class Plan {
   public:
     Plan(const std::vector<QueryTerm>& terms, std::size_t k, Normalisers normalisers,
-         PostingStore& store)
-        : terms_(terms), k_(k), normalisers_(normalisers), store_(store) {
+         PostingStore& store, MaxScore::Buffers& buffers)
+        : terms_(terms),
+          k_(k),
+          normalisers_(normalisers),
+          store_(store),
+          decoder_(buffers.decoder),
+          scratch_(buffers.scratch),
+          postings_(buffers.postings) {
+        if (postings_.size() < terms.size()) {
+            postings_.resize(terms.size());
+        }
         for (std::size_t i = 0; i < terms.size(); ++i) {
-            postings_.emplace_back(i, terms[i]);
+            postings_[i].reset(i, terms[i]);
             margin_ += std::max(std::abs(terms[i].low), std::abs(terms[i].high));
         }
         // Wider than the rounding of any sum of these terms by many orders of magnitude.
@@ -263,7 +311,7 @@ class Plan {
             for (std::size_t j = 0; j < essential; ++j) {
                 const std::size_t i = by_bound_[j];
                 postings_[i].read_all(store_, decoder_, normalisers_);
-                add_in(partial, postings_[i], terms_[i].weight);
+                add_in(partial, postings_[i], terms_[i].weight, scratch_);
             }
             for (std::size_t step = essential; step < count; ++step) {
                 if (partial.size() > k_) {
@@ -372,8 +420,9 @@ class Plan {
     std::size_t k_;
     Normalisers normalisers_;
     PostingStore& store_;
-    BlockDecoder decoder_;
-    std::vector<TermPostings> postings_;
+    BlockDecoder& decoder_;
+    Partial& scratch_;
+    std::vector<TermPostings>& postings_;
     double margin_ = 0.0;
     std::vector<std::size_t> by_bound_;
     std::vector<double> suffix_bound_;
@@ -381,7 +430,11 @@ class Plan {
 
 }  // namespace
 
-std::vector<Scored> max_score_candidates(const std::vector<QueryTerm>& terms, std::size_t k,
+MaxScore::MaxScore() : buffers_(std::make_unique<Buffers>()) {}
+
+MaxScore::~MaxScore() = default;
+
+std::vector<Scored> MaxScore::candidates(const std::vector<QueryTerm>& terms, std::size_t k,
                                          Normalisers normalisers, PostingStore& store) {
     if (k == 0) {
         throw std::invalid_argument("k must be positive");
@@ -389,7 +442,13 @@ std::vector<Scored> max_score_candidates(const std::vector<QueryTerm>& terms, st
     if (terms.empty()) {
         return {};
     }
-    return Plan(terms, k, normalisers, store).run();
+    return Plan(terms, k, normalisers, store, *buffers_).run();
+}
+
+std::vector<Scored> max_score_candidates(const std::vector<QueryTerm>& terms, std::size_t k,
+                                         Normalisers normalisers, PostingStore& store) {
+    MaxScore plan;
+    return plan.candidates(terms, k, normalisers, store);
 }
 
 }  // namespace vorn::typing::text

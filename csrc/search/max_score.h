@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -56,6 +57,28 @@ struct Normalisers {
 struct Scored {
     std::uint32_t doc = 0;
     double score = 0.0;
+};
+
+// The plan with the buffers it fills, kept from one query to the next so that
+// long lists are not allocated and faulted in anew each time (the machine's
+// page faults cost as much as the decoding). One query at a time.
+class MaxScore {
+  public:
+    MaxScore();
+    ~MaxScore();
+    MaxScore(const MaxScore&) = delete;
+    MaxScore& operator=(const MaxScore&) = delete;
+    MaxScore(MaxScore&&) = delete;
+    MaxScore& operator=(MaxScore&&) = delete;
+
+    // See max_score_candidates.
+    std::vector<Scored> candidates(const std::vector<QueryTerm>& terms, std::size_t k,
+                                   Normalisers normalisers, PostingStore& store);
+
+    struct Buffers;
+
+  private:
+    std::unique_ptr<Buffers> buffers_;
 };
 
 // The documents that can be among the k best, with their exact scores: every

@@ -77,16 +77,19 @@ BlockDecoder::BlockDecoder() {
 
 BlockDecoder::~BlockDecoder() { inflateEnd(&stream_); }
 
-const std::string& BlockDecoder::unsqueezed(std::string_view blob, std::string& out) {
+std::string_view BlockDecoder::unsqueezed(std::string_view blob, std::string& buffer) {
     if (blob.empty() || (blob[0] != '\0' && blob[0] != '\1')) {
         fail_damaged();
     }
     const std::string_view data = blob.substr(1);
     if (blob[0] == '\0') {
-        out.assign(data);
-        return out;
+        return data;
     }
-    out.assign(std::max<std::size_t>(4 * data.size(), 4096), '\0');
+    // The buffer keeps its size between blocks: growing it zeroes the new
+    // bytes, and a block's worth is written anew each time anyway.
+    if (buffer.size() < 4 * data.size() || buffer.size() < 4096) {
+        buffer.resize(std::max<std::size_t>(4 * data.size(), 4096));
+    }
     if (inflateReset(&stream_) != Z_OK) {
         fail_damaged();
     }
@@ -95,10 +98,10 @@ const std::string& BlockDecoder::unsqueezed(std::string_view blob, std::string& 
     stream_.avail_in = static_cast<uInt>(data.size());
     std::size_t produced = 0;
     for (;;) {
-        stream_.next_out = reinterpret_cast<Bytef*>(&out[produced]);
-        stream_.avail_out = static_cast<uInt>(out.size() - produced);
+        stream_.next_out = reinterpret_cast<Bytef*>(&buffer[produced]);
+        stream_.avail_out = static_cast<uInt>(buffer.size() - produced);
         const int status = inflate(&stream_, Z_NO_FLUSH);
-        produced = out.size() - stream_.avail_out;
+        produced = buffer.size() - stream_.avail_out;
         if (status == Z_STREAM_END) {
             break;
         }
@@ -106,19 +109,18 @@ const std::string& BlockDecoder::unsqueezed(std::string_view blob, std::string& 
             fail_damaged();
         }
         if (stream_.avail_out == 0) {
-            out.resize(2 * out.size());
+            buffer.resize(2 * buffer.size());
         } else if (stream_.avail_in == 0) {
             fail_damaged();  // the stream ends before its end mark
         }
     }
-    out.resize(produced);
-    return out;
+    return {buffer.data(), produced};
 }
 
 void BlockDecoder::decode(std::string_view docs_blob, std::string_view tfs_blob,
                           std::vector<std::uint32_t>& docs, std::vector<std::uint32_t>& tfs) {
-    const std::string& planes = unsqueezed(docs_blob, planes_);
-    const std::string& frequencies = unsqueezed(tfs_blob, frequencies_);
+    const std::string_view planes = unsqueezed(docs_blob, planes_);
+    const std::string_view frequencies = unsqueezed(tfs_blob, frequencies_);
     if (planes.size() % 4 != 0 || planes.empty()) {
         fail_lengths();
     }
@@ -129,6 +131,9 @@ void BlockDecoder::decode(std::string_view docs_blob, std::string_view tfs_blob,
     }
     const auto* plane = reinterpret_cast<const unsigned char*>(planes.data());
     const std::size_t start = docs.size();
+    if (tfs.size() != start) {
+        throw std::invalid_argument("decode appends to documents and frequencies alike");
+    }
     docs.resize(start + count);
     for (std::size_t i = 0; i < count; ++i) {
         docs[start + i] = static_cast<std::uint32_t>(plane[i]) |
@@ -137,9 +142,13 @@ void BlockDecoder::decode(std::string_view docs_blob, std::string_view tfs_blob,
                           (static_cast<std::uint32_t>(plane[3 * count + i]) << 24U);
     }
     const auto* bytes = reinterpret_cast<const unsigned char*>(frequencies.data());
-    tfs.reserve(tfs.size() + count);
+    tfs.resize(start + count);
+    if (width == 1) {  // the usual case: a loop the compiler can widen
+        std::copy(bytes, bytes + count, tfs.begin() + static_cast<std::ptrdiff_t>(start));
+        return;
+    }
     for (std::size_t i = 0; i < count; ++i) {
-        tfs.push_back(little_endian(bytes + i * width, width));
+        tfs[start + i] = little_endian(bytes + i * width, width);
     }
 }
 

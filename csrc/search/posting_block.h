@@ -45,7 +45,7 @@ class BlockDecoder {
                 std::vector<std::uint32_t>& docs, std::vector<std::uint32_t>& tfs);
 
   private:
-    const std::string& unsqueezed(std::string_view blob, std::string& out);
+    std::string_view unsqueezed(std::string_view blob, std::string& buffer);
 
     z_stream stream_{};
     std::string planes_;

@@ -26,7 +26,7 @@ from itertools import repeat
 from operator import add, mul
 from typing import Callable, Hashable, Iterable, NamedTuple, Sequence
 
-from . import _ranking  # type: ignore[attr-defined]
+from . import _ranking
 from . import postings
 from .weights import Weigher
 
@@ -91,12 +91,14 @@ def brute_force(connection: sqlite3.Connection, terms: Sequence[Term], k: int,
 
 
 def top_k(connection: sqlite3.Connection, terms: Sequence[Term], k: int, weigher: Weigher,
-          order: Order | None = None) -> Ranked:
-    """The brute-force ranking's first k entries, reading as little as it can."""
+          order: Order | None = None, ranker: _ranking.Ranker | None = None) -> Ranked:
+    """The brute-force ranking's first k entries, reading as little as it can;
+    a searcher passes its own `_ranking.Ranker`, whose buffers serve its
+    next query too."""
     if not terms:
         return []
     tokens = [term.token for term in terms]
-    candidates = _ranking.top_k(
+    candidates = (ranker or _ranking.Ranker()).top_k(
         [(term.weight, term.low, term.high, term.postings) for term in terms], k,
         weigher.normalisers(),
         lambda term: postings.block_rows(connection, tokens[term]),

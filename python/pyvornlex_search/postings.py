@@ -27,13 +27,13 @@ from functools import partial
 from itertools import repeat
 from typing import Callable, Collection, NamedTuple, Sequence
 
-from . import _ranking  # type: ignore[attr-defined]
+from . import _ranking
 
 __all__ = ["BLOCK", "PostingWriter", "TokenStats", "read_postings", "look_up", "block_rows",
            "block_keys", "some_block_rows", "delete_postings", "frequency_code", "pack",
            "unpack"]
 
-BLOCK: int = _ranking.BLOCK
+BLOCK = _ranking.BLOCK
 _READ = "SELECT docs, tfs FROM posting WHERE token = ? ORDER BY first_doc"
 _FIRSTS = "SELECT first_doc FROM posting WHERE token = ? ORDER BY first_doc"
 _SOME = ("SELECT docs, tfs FROM posting WHERE token = ? AND first_doc IN "
@@ -58,8 +58,7 @@ def _numbers(values: Sequence[int]) -> array:  # type: ignore[type-arg]
 
 def pack(docs: Sequence[int], tfs: Sequence[int]) -> tuple[bytes, bytes]:
     """The two blobs of a block: documents ascending, one frequency each."""
-    blobs: tuple[bytes, bytes] = _ranking.encode_block(_numbers(docs), _numbers(tfs))
-    return blobs
+    return _ranking.encode_block(_numbers(docs), _numbers(tfs))
 
 
 def frequency_code(count: int, size: int) -> str:

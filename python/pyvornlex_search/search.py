@@ -21,6 +21,7 @@ from typing import Any, Hashable, NamedTuple, Sequence
 from _pyvornlex_files.model_file import read_scalars
 from pyvornlex import BM25, Jieba
 
+from . import _ranking
 from .analysis import Analyzer
 from .errors import EmptyQueryError
 from .layout import meta, open_existing
@@ -75,6 +76,7 @@ class SearchIndex:
         self._weigher: Weigher | None = None
         self._doc_count = 0
         self._lock = threading.Lock()
+        self._ranker = _ranking.Ranker()  # its buffers serve every query, under the lock
         self._analyzer_lock = threading.Lock()
         try:
             self._connection.executescript("PRAGMA query_only = ON; PRAGMA cache_size = -65536;")
@@ -189,8 +191,9 @@ class SearchIndex:
                 return []
             assert self._weigher is not None
             terms = self._terms(vector, rows)
-            plan = brute_force if exhaustive else top_k
-            ranked: Ranked = plan(connection, terms, k, self._weigher, self._order)
+            ranked: Ranked = (brute_force(connection, terms, k, self._weigher, self._order)
+                              if exhaustive else top_k(connection, terms, k, self._weigher,
+                                                       self._order, self._ranker))
             found = {row[0]: row for row in connection.execute(
                 _DOCUMENTS, (json.dumps([doc for _, doc in ranked]),))}
         finally:

@@ -11,6 +11,7 @@ import sqlite3
 import unittest
 from array import array
 
+from pyvornlex_search._ranking import Ranker
 from pyvornlex_search.layout import SCHEMA
 from pyvornlex_search.plan import Term, brute_force, top_k
 from pyvornlex_search.postings import PostingWriter, pack, read_postings, unpack
@@ -95,6 +96,9 @@ def independent_ranking(connection, terms, k):
 class FastPlanEqualsBruteForce(unittest.TestCase):
     def check_many(self, tie_prone, negative, cases=150):
         chooser = random.Random(hash((tie_prone, negative)) & 0xffff)
+        # One ranker for every query, as a searcher keeps one: what a query
+        # leaves in its buffers must not reach the next (more terms, then fewer).
+        ranker = Ranker()
         for case in range(cases):
             documents, tokens = chooser.choice([(5, 3), (60, 12), (400, 20)])
             connection = make_table(chooser, documents, tokens, tie_prone)
@@ -104,6 +108,7 @@ class FastPlanEqualsBruteForce(unittest.TestCase):
                     expected = independent_ranking(connection, terms, k)
                     self.assertEqual(brute_force(connection, terms, k, WEIGHER), expected)
                     self.assertEqual(top_k(connection, terms, k, WEIGHER), expected)
+                    self.assertEqual(top_k(connection, terms, k, WEIGHER, ranker=ranker), expected)
 
     def test_distinct_weights(self):
         self.check_many(tie_prone=False, negative=False)

@@ -1,0 +1,23 @@
+"""pyvornlex_search's native helpers (csrc/search): posting blocks and the top-k plan."""
+
+from array import array
+from typing import Callable, Iterable, Sequence
+
+BLOCK: int
+
+_Rows = list[tuple[bytes, bytes]]
+
+
+def encode_block(docs: array, tfs: array) -> tuple[bytes, bytes]: ...  # type: ignore[type-arg]
+
+
+def decode_blocks(rows: Iterable[tuple[bytes, bytes]]) -> tuple[bytes, bytes]: ...
+
+
+class Ranker:
+    def __init__(self) -> None: ...
+
+    def top_k(self, terms: Sequence[tuple[float, float, float, int]], k: int,
+              normalisers: array,  # type: ignore[type-arg]
+              all_blocks: Callable[[int], _Rows], block_keys: Callable[[int], list[int]],
+              blocks: Callable[[int, list[int]], _Rows]) -> list[tuple[int, float]]: ...
