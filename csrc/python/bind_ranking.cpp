@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "search/max_score.h"
+#include "search/posting_accumulator.h"
 #include "search/posting_block.h"
 
 namespace py = pybind11;
@@ -72,6 +73,16 @@ class CallbackStore final : public PostingStore {
     py::function blocks_;
 };
 
+py::list block_rows(const std::vector<BlockRow>& rows) {
+    py::list result;
+    for (const BlockRow& row : rows) {
+        result.append(py::make_tuple(row.token, row.first_doc, py::bytes(row.docs_blob),
+                                     py::bytes(row.tfs_blob), row.occurrences, row.postings,
+                                     row.max_tf, row.min_length));
+    }
+    return result;
+}
+
 }  // namespace
 
 void bind_ranking(py::module_& module) {
@@ -101,6 +112,44 @@ void bind_ranking(py::module_& module) {
         py::arg("rows"),
         "The postings of blocks (pairs of blobs), in their order: the documents' and the "
         "frequencies' bytes, unsigned 32-bit numbers in this machine's order.");
+
+    py::class_<PostingAccumulator>(
+        module, "PostingAccumulator",
+        "New documents' postings by word, cut into blocks (rows: token, first_doc, docs, tfs, "
+        "occurrences, postings, max_tf, min_length).")
+        .def(py::init<std::uint32_t, std::size_t>(), py::arg("first_doc"), py::arg("limit"))
+        .def(
+            "add_documents",
+            [](PostingAccumulator& accumulator, const py::buffer& docs, const py::buffer& counts,
+               const py::buffer& tokens) {
+                const std::vector<std::uint32_t> numbers = numbers_of(docs);
+                const std::vector<std::uint32_t> lengths = numbers_of(counts);
+                const std::vector<std::uint32_t> words = numbers_of(tokens);
+                if (numbers.size() != lengths.size()) {
+                    throw py::value_error("a word count for every document");
+                }
+                std::size_t at = 0;
+                for (std::size_t i = 0; i < numbers.size(); ++i) {
+                    if (words.size() - at < lengths[i]) {
+                        throw py::value_error("fewer tokens than the counts say");
+                    }
+                    accumulator.add(numbers[i], words.data() + at, lengths[i]);
+                    at += lengths[i];
+                }
+                if (at != words.size()) {
+                    throw py::value_error("more tokens than the counts say");
+                }
+            },
+            py::arg("docs"), py::arg("counts"), py::arg("tokens"),
+            "Documents (array('I'), ascending), the number of words of each, and all their "
+            "words' token ids, one document after another.")
+        .def("end_batch",
+             [](PostingAccumulator& accumulator) { return block_rows(accumulator.end_batch()); })
+        .def("flush",
+             [](PostingAccumulator& accumulator) { return block_rows(accumulator.flush()); })
+        .def("lengths", [](const PostingAccumulator& accumulator) {
+            return bytes_of(accumulator.lengths());
+        });
 
     py::class_<MaxScore>(module, "Ranker",
                          "The top-k plan with its buffers, kept from one query to the next: "

@@ -14,6 +14,19 @@ def encode_block(docs: array, tfs: array) -> tuple[bytes, bytes]: ...  # type: i
 def decode_blocks(rows: Iterable[tuple[bytes, bytes]]) -> tuple[bytes, bytes]: ...
 
 
+class PostingAccumulator:
+    def __init__(self, first_doc: int, limit: int) -> None: ...
+
+    def add_documents(self, docs: array, counts: array,  # type: ignore[type-arg]
+                      tokens: array) -> None: ...  # type: ignore[type-arg]
+
+    def end_batch(self) -> list[tuple[int, int, bytes, bytes, int, int, int, int]]: ...
+
+    def flush(self) -> list[tuple[int, int, bytes, bytes, int, int, int, int]]: ...
+
+    def lengths(self) -> bytes: ...
+
+
 class Ranker:
     def __init__(self) -> None: ...
 

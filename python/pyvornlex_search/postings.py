@@ -12,8 +12,7 @@ skip list (`look_up` reads them, then only the blocks that can hold the
 documents it is asked for).
 
 Writing keeps the interpreter's work per block, not per posting: documents
-are counted and grouped by word by C-level calls (counting, map over bound
-methods, slices)."""
+are counted and grouped by word in native code (PostingWriter)."""
 
 from __future__ import annotations
 
@@ -21,10 +20,8 @@ import json
 import sqlite3
 from array import array
 from bisect import bisect_left, bisect_right
-from collections import defaultdict, deque
-from collections import _count_elements  # type: ignore[attr-defined]
 from functools import partial
-from itertools import repeat
+from itertools import chain
 from typing import Callable, Collection, NamedTuple, Sequence
 
 from . import _ranking
@@ -44,9 +41,6 @@ _LOW = (1 << 32) - 1  # the largest document number
 
 if array("I").itemsize != 4 or array("H").itemsize != 2:
     raise ImportError("pyvornlex_search needs 2-byte and 4-byte unsigned ints")
-_drain: deque[object] = deque(maxlen=0)
-_consume = _drain.extend
-_append = array.append
 Rows = list[tuple[bytes, bytes]]
 
 
@@ -134,116 +128,63 @@ class TokenStats(NamedTuple):
                           max(self.max_tf, other.max_tf), min(self.min_length, other.min_length))
 
 
-def _new_array() -> array:  # type: ignore[type-arg]
-    return array("I")
-
-
 class PostingWriter:
     """Gathers the postings of new documents, numbered from `first_doc` on
     (above every document stored before), by word, and writes them in blocks
     of BLOCK: a word's postings wait in memory until a block is full, and all
     that waits is written as shorter blocks once `limit` postings wait, so
     that memory holds at most about `limit` postings (8 bytes each) and a
-    length (4 bytes) per document, whatever the corpus.
+    length (4 bytes) per document, whatever the corpus. The gathering is
+    native (csrc/search/posting_accumulator.h); this writes the blocks and
+    keeps each word's counts.
 
     Blocks fill up between batches (`end_batch`), not posting by posting."""
 
     def __init__(self, connection: sqlite3.Connection, first_doc: int,
                  limit: int = 2_000_000) -> None:
         self._connection = connection
-        self._limit = limit
-        self._first_doc = first_doc
-        self.lengths = array("I")  # of the documents from first_doc on (0: none)
-        self._docs: defaultdict[int, array] = defaultdict(_new_array)  # type: ignore[type-arg]
-        self._tfs: defaultdict[int, array] = defaultdict(_new_array)  # type: ignore[type-arg]
-        self._touched: set[int] = set()
-        self._count_waiting = 0
+        self._waiting = _ranking.PostingAccumulator(first_doc, limit)
         self.stats: dict[int, TokenStats] = {}  # what this writer added, by word
         self.count = 0
 
-    def _note_lengths(self, docs: Sequence[int], lengths: Sequence[int]) -> None:
-        if not docs:
-            return
-        start = docs[0] - self._first_doc
-        if start < len(self.lengths):
-            raise ValueError(f"document {docs[0]} out of turn")
-        if docs[-1] - docs[0] == len(docs) - 1:  # consecutive: one extension
-            self.lengths.frombytes(bytes(4 * (start - len(self.lengths))))
-            self.lengths.extend(lengths)
-            return
-        for doc, length in zip(docs, lengths):
-            gap = doc - self._first_doc - len(self.lengths)
-            if gap < 0:
-                raise ValueError(f"document {doc} out of turn")
-            self.lengths.frombytes(bytes(4 * gap))
-            self.lengths.append(length)
+    @property
+    def lengths(self) -> array:  # type: ignore[type-arg]
+        """The lengths of the documents from first_doc on (0: none)."""
+        lengths = array("I")
+        lengths.frombytes(self._waiting.lengths())
+        return lengths
 
     def add_documents(self, docs: Sequence[int], words: Sequence[Sequence[str]],
                       token_of: Callable[[str], int]) -> None:
         """The postings of the documents `docs` (ascending, above every
         document added before), each given as its words in order (repeats
         count) and measured by their number; `token_of` gives a word's id.
-
-        Each document's words are counted in a dict of its own (small enough
-        to stay in the processor's cache: counting a whole batch in one dict
-        costs a cache miss a posting), then its postings are appended to
-        their words' arrays by C-level maps."""
+        The words become ids by C-level maps, and are counted natively."""
         if len(docs) != len(words):
             raise ValueError("the words of every document")
-        self._note_lengths(docs, list(map(len, words)))
         if docs and docs[-1] > _LOW:
             raise ValueError(f"document number {docs[-1]} beyond 32 bits")
-        waiting_docs, waiting_tfs = self._docs.__getitem__, self._tfs.__getitem__
-        touched = self._touched.update
-        count = 0
-        for doc, document_words in zip(docs, words):
-            # A plain dict counted by Counter's own C helper: Counter() itself
-            # spends two Python-level calls a document before it counts.
-            counts: dict[str, int] = {}
-            _count_elements(counts, document_words)
-            tokens = list(map(token_of, counts))
-            _consume(map(_append, map(waiting_docs, tokens), repeat(doc)))
-            _consume(map(_append, map(waiting_tfs, tokens), counts.values()))
-            touched(tokens)
-            count += len(tokens)
-        self._count_waiting += count
+        tokens = array("I", map(token_of, chain.from_iterable(words)))
+        self._waiting.add_documents(array("I", docs), array("I", map(len, words)), tokens)
 
     def end_batch(self) -> None:
         """Writes the full blocks, and everything when too much waits."""
-        if self._count_waiting >= self._limit:
-            self.flush()
-            return
-        for token in sorted(self._touched):
-            docs = self._docs[token]
-            if len(docs) >= BLOCK:
-                tfs = self._tfs[token]
-                full = len(docs) - len(docs) % BLOCK
-                for start in range(0, full, BLOCK):
-                    self._write(token, docs[start:start + BLOCK], tfs[start:start + BLOCK])
-                del docs[:full], tfs[:full]
-                if not docs:
-                    del self._docs[token], self._tfs[token]
-        self._touched.clear()
-
-    def _write(self, token: int, docs: array, tfs: array) -> None:  # type: ignore[type-arg]
-        self._connection.execute(_WRITE, (token, docs[0], *pack(docs, tfs)))
-        lengths = self.lengths.__getitem__
-        block = TokenStats(sum(tfs), len(docs), max(tfs),
-                           min(map(lengths, map(self._first_doc.__rsub__, docs))))
-        old = self.stats.get(token)
-        self.stats[token] = block if old is None else old.joined(block)
-        self._count_waiting -= len(docs)
-        self.count += len(docs)
+        self._write(self._waiting.end_batch())
 
     def flush(self) -> None:
         """Writes every posting that waits."""
-        for token in sorted(self._docs):
-            docs, tfs = self._docs[token], self._tfs[token]
-            for start in range(0, len(docs), BLOCK):
-                self._write(token, docs[start:start + BLOCK], tfs[start:start + BLOCK])
-        self._docs.clear()
-        self._tfs.clear()
-        self._touched.clear()
+        self._write(self._waiting.flush())
+
+    def _write(self, rows: list[tuple[int, int, bytes, bytes, int, int, int, int]]) -> None:
+        if not rows:
+            return
+        self._connection.executemany(_WRITE, [row[:4] for row in rows])
+        stats = self.stats
+        for token, _, _, _, occurrences, postings, max_tf, min_length in rows:
+            block = TokenStats(occurrences, postings, max_tf, min_length)
+            old = stats.get(token)
+            stats[token] = block if old is None else old.joined(block)
+            self.count += postings
 
 
 def delete_postings(connection: sqlite3.Connection, token: int,

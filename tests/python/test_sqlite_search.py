@@ -336,7 +336,7 @@ def fail_after(calls, exception, target="add_documents"):
     """Raises `exception` in PostingWriter.<target>: for add_documents, once
     more than `calls` documents were given, after it took the batch's
     postings and before the batch's rows are stored (the middle of a batch);
-    for another method, at its `calls`-th call."""
+    for another method, at the call after its first `calls` calls."""
     from pyvornlex_search.postings import PostingWriter
     original = getattr(PostingWriter, target)
     given = []
@@ -370,7 +370,9 @@ class FailuresMidRun(Scratch):
                     with fail_after(40, exception), self.assertRaises(type(exception)):
                         reencode(database, analyzer=analyzer())
                     self.assertEqual(table_contents(database), before)
-                    with fail_after(2, exception, "_write"), self.assertRaises(type(exception)):
+                    # A batch's blocks are written once, then the rest once at
+                    # the end: the second write fails, after the first stored.
+                    with fail_after(1, exception, "_write"), self.assertRaises(type(exception)):
                         reencode(database, analyzer=analyzer())
                     self.assertEqual(table_contents(database), before)
 
