@@ -147,9 +147,8 @@ void bind_ranking(py::module_& module) {
              [](PostingAccumulator& accumulator) { return block_rows(accumulator.end_batch()); })
         .def("flush",
              [](PostingAccumulator& accumulator) { return block_rows(accumulator.flush()); })
-        .def("lengths", [](const PostingAccumulator& accumulator) {
-            return bytes_of(accumulator.lengths());
-        });
+        .def("lengths",
+             [](const PostingAccumulator& accumulator) { return bytes_of(accumulator.lengths()); });
 
     py::class_<MaxScore>(module, "Ranker",
                          "The top-k plan with its buffers, kept from one query to the next: "
@@ -162,6 +161,7 @@ void bind_ranking(py::module_& module) {
                std::size_t k, const py::buffer& normalisers, py::function all_blocks,
                py::function block_keys, py::function blocks) {
                 std::vector<QueryTerm> query;
+                query.reserve(terms.size());
                 for (const auto& [weight, low, high, postings] : terms) {
                     query.push_back({weight, low, high, postings});
                 }

@@ -84,9 +84,8 @@ class TermPostings {
     // or looked up.
     double weight_of(std::uint32_t doc) const {
         const auto at = std::lower_bound(docs.begin(), docs.end(), doc);
-        return at != docs.end() && *at == doc
-                   ? weights[static_cast<std::size_t>(at - docs.begin())]
-                   : 0.0;
+        return at != docs.end() && *at == doc ? weights[static_cast<std::size_t>(at - docs.begin())]
+                                              : 0.0;
     }
 
     Docs docs;
@@ -298,8 +297,9 @@ class Plan {
         });
         for (std::size_t start = 0; start <= terms.size(); ++start) {
             suffix_bound_.push_back(bound_of(
-                terms, std::vector<std::size_t>(by_bound_.begin() + static_cast<std::ptrdiff_t>(start),
-                                                by_bound_.end())));
+                terms,
+                std::vector<std::size_t>(by_bound_.begin() + static_cast<std::ptrdiff_t>(start),
+                                         by_bound_.end())));
         }
     }
 

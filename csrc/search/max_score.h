@@ -20,10 +20,10 @@ namespace vorn::typing::text {
 
 // A query word that the index holds, as the plan needs it.
 struct QueryTerm {
-    double weight = 0.0;          // the query weight
-    double low = 0.0;             // smallest contribution of the term where present
-    double high = 0.0;            // largest contribution of the term where present
-    std::uint64_t postings = 0;   // its list's length
+    double weight = 0.0;         // the query weight
+    double low = 0.0;            // smallest contribution of the term where present
+    double high = 0.0;           // largest contribution of the term where present
+    std::uint64_t postings = 0;  // its list's length
 };
 
 // Blocks as the database holds them: (documents blob, frequencies blob).
