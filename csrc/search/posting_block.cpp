@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include <zlib.h>
+
 namespace vorn::typing::text {
 
 namespace {
@@ -69,13 +71,13 @@ std::pair<std::string, std::string> encode_block(const std::vector<std::uint32_t
     return {squeezed(planes), squeezed(frequencies)};
 }
 
-BlockDecoder::BlockDecoder() {
-    if (inflateInit(&stream_) != Z_OK) {
+BlockDecoder::BlockDecoder() : decompressor_(libdeflate_alloc_decompressor()) {
+    if (decompressor_ == nullptr) {
         throw std::bad_alloc();
     }
 }
 
-BlockDecoder::~BlockDecoder() { inflateEnd(&stream_); }
+BlockDecoder::~BlockDecoder() { libdeflate_free_decompressor(decompressor_); }
 
 std::string_view BlockDecoder::unsqueezed(std::string_view blob, std::string& buffer) {
     if (blob.empty() || (blob[0] != '\0' && blob[0] != '\1')) {
@@ -90,31 +92,19 @@ std::string_view BlockDecoder::unsqueezed(std::string_view blob, std::string& bu
     if (buffer.size() < 4 * data.size() || buffer.size() < 4096) {
         buffer.resize(std::max<std::size_t>(4 * data.size(), 4096));
     }
-    if (inflateReset(&stream_) != Z_OK) {
-        fail_damaged();
-    }
-    // zlib's interface is not const-correct; inflate only reads its input.
-    stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    stream_.avail_in = static_cast<uInt>(data.size());
-    std::size_t produced = 0;
     for (;;) {
-        stream_.next_out = reinterpret_cast<Bytef*>(&buffer[produced]);
-        stream_.avail_out = static_cast<uInt>(buffer.size() - produced);
-        const int status = inflate(&stream_, Z_NO_FLUSH);
-        produced = buffer.size() - stream_.avail_out;
-        if (status == Z_STREAM_END) {
-            break;
+        std::size_t produced = 0;
+        const libdeflate_result result = libdeflate_zlib_decompress(
+            decompressor_, data.data(), data.size(), buffer.data(), buffer.size(), &produced);
+        if (result == LIBDEFLATE_SUCCESS) {
+            return {buffer.data(), produced};
         }
-        if (status != Z_OK && !(status == Z_BUF_ERROR && stream_.avail_out == 0)) {
+        // Deflate shrinks data at most about a thousandfold.
+        if (result != LIBDEFLATE_INSUFFICIENT_SPACE || buffer.size() > 1100 * data.size()) {
             fail_damaged();
         }
-        if (stream_.avail_out == 0) {
-            buffer.resize(2 * buffer.size());
-        } else if (stream_.avail_in == 0) {
-            fail_damaged();  // the stream ends before its end mark
-        }
+        buffer.resize(2 * buffer.size());
     }
-    return {buffer.data(), produced};
 }
 
 void BlockDecoder::decode(std::string_view docs_blob, std::string_view tfs_blob,

@@ -5,8 +5,8 @@
 // byte, ...), so that the repeated high bytes of ascending numbers deflate to
 // almost nothing; term frequencies in the narrowest of 1, 2 or 4 bytes that
 // holds the block's largest; both little-endian. Each blob is a tag byte and
-// the bytes: 0 as they are, 1 deflated (zlib), which is chosen when it makes
-// them shorter. A block's count is its documents' bytes over four, and the
+// the bytes: 0 as they are, 1 deflated (the zlib format), which is chosen
+// when it makes them shorter. A block's count is its documents' bytes over four, and the
 // frequencies' width their bytes over the count.
 
 #include <cstddef>
@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 namespace vorn::typing::text {
 
@@ -28,8 +28,8 @@ inline constexpr std::size_t kBlockPostings = 512;
 std::pair<std::string, std::string> encode_block(const std::vector<std::uint32_t>& docs,
                                                  const std::vector<std::uint32_t>& tfs);
 
-// Reads blocks, reusing one inflate stream: setting one up costs more than
-// inflating a block.
+// Reads blocks with libdeflate, which inflates whole buffers in about half
+// zlib's time (inflating is most of a query's), reusing one decompressor.
 class BlockDecoder {
   public:
     BlockDecoder();
@@ -47,7 +47,7 @@ class BlockDecoder {
   private:
     std::string_view unsqueezed(std::string_view blob, std::string& buffer);
 
-    z_stream stream_{};
+    libdeflate_decompressor* decompressor_;
     std::string planes_;
     std::string frequencies_;
 };
