@@ -117,7 +117,8 @@ void bind_ranking(py::module_& module) {
         module, "PostingAccumulator",
         "New documents' postings by word, cut into blocks (rows: token, first_doc, docs, tfs, "
         "occurrences, postings, max_tf, min_length).")
-        .def(py::init<std::uint32_t, std::size_t>(), py::arg("first_doc"), py::arg("limit"))
+        .def(py::init<std::uint32_t, std::size_t, std::size_t>(), py::arg("first_doc"),
+             py::arg("limit"), py::arg("block") = kBlockPostings)
         .def(
             "add_documents",
             [](PostingAccumulator& accumulator, const py::buffer& docs, const py::buffer& counts,

@@ -48,28 +48,28 @@ std::size_t gallop(const Docs& docs, std::size_t from, std::uint32_t doc) {
 class TermPostings {
   public:
     // Forgets what the last query learnt; keeps the buffers.
-    void reset(std::size_t index, const QueryTerm& term) {
+    void reset(std::size_t index, const QueryTerm& term, Normalisers normalisers) {
         index_ = index;
         count_ = term.postings;
+        normalisers_ = normalisers;
         complete_ = false;
         docs.clear();
-        weights.clear();
+        tfs.clear();
         checked_.clear();
     }
 
-    void read_all(PostingStore& store, BlockDecoder& decoder, Normalisers normalisers) {
+    void read_all(PostingStore& store, BlockDecoder& decoder) {
         if (complete_) {
             return;
         }
-        decode_weighted(store.all_blocks(index_), decoder, normalisers, docs, weights);
+        decode(store.all_blocks(index_), decoder, docs, tfs);
         complete_ = true;
         checked_.clear();
     }
 
     // Learns the weights of `wanted` (ascending): from the blocks that can
     // hold them, or the whole list when they would touch most of its blocks.
-    void look_up(PostingStore& store, BlockDecoder& decoder, Normalisers normalisers,
-                 const Docs& wanted) {
+    void look_up(PostingStore& store, BlockDecoder& decoder, const Docs& wanted) {
         if (complete_) {
             return;
         }
@@ -79,20 +79,18 @@ class TermPostings {
         if (needed.empty()) {
             return;
         }
-        Docs& listed = listed_;
-        std::vector<double>& listed_weights = listed_weights_;
-        decode_weighted(rows_for(store, needed), decoder, normalisers, listed, listed_weights);
+        decode(rows_for(store, needed), decoder, listed_, listed_tfs_);
         Docs found_docs;
-        std::vector<double> found_weights;
+        std::vector<std::uint32_t> found_tfs;
         std::size_t at = 0;
         for (const std::uint32_t doc : needed) {
-            at = gallop(listed, at, doc);
-            if (at < listed.size() && listed[at] == doc) {
+            at = gallop(listed_, at, doc);
+            if (at < listed_.size() && listed_[at] == doc) {
                 found_docs.push_back(doc);
-                found_weights.push_back(listed_weights[at]);
+                found_tfs.push_back(listed_tfs_[at]);
             }
         }
-        merge_found(found_docs, found_weights);
+        merge_found(found_docs, found_tfs);
         Docs checked;
         checked.reserve(checked_.size() + needed.size());
         std::set_union(checked_.begin(), checked_.end(), needed.begin(), needed.end(),
@@ -100,16 +98,31 @@ class TermPostings {
         checked_.swap(checked);
     }
 
+    // The stored weight of the i-th posting known: computed where it is
+    // used, so that a long list is not written out a second time as weights.
+    double weight_at(std::size_t i) const {
+        const auto tf = static_cast<double>(tfs[i]);
+        return tf / (tf + normalisers_.values[docs[i]]);
+    }
+
     // The stored weight of `doc`, 0.0 where absent; it must have been read
     // or looked up.
     double weight_of(std::uint32_t doc) const {
         const auto at = std::lower_bound(docs.begin(), docs.end(), doc);
-        return at != docs.end() && *at == doc ? weights[static_cast<std::size_t>(at - docs.begin())]
-                                              : 0.0;
+        return at != docs.end() && *at == doc
+                   ? weight_at(static_cast<std::size_t>(at - docs.begin()))
+                   : 0.0;
+    }
+
+    // Asks for the normaliser of the i-th posting known, if there is one.
+    void prefetch(std::size_t i) const {
+        if (i < docs.size()) {
+            prefetch_line(normalisers_.values + docs[i]);
+        }
     }
 
     Docs docs;
-    std::vector<double> weights;
+    std::vector<std::uint32_t> tfs;
 
   private:
     BlockRows rows_for(PostingStore& store, const Docs& needed) const {
@@ -131,62 +144,49 @@ class TermPostings {
                                             : store.blocks(index_, wanted);
     }
 
-    void decode_weighted(const BlockRows& rows, BlockDecoder& decoder, Normalisers normalisers,
-                         Docs& into_docs, std::vector<double>& into_weights) {
+    void decode(const BlockRows& rows, BlockDecoder& decoder, Docs& into_docs,
+                std::vector<std::uint32_t>& into_tfs) const {
         into_docs.clear();
-        std::vector<std::uint32_t>& tfs = tfs_;
-        tfs.clear();
+        into_tfs.clear();
         for (const auto& [docs_blob, tfs_blob] : rows) {
-            decoder.decode(docs_blob, tfs_blob, into_docs, tfs);
+            decoder.decode(docs_blob, tfs_blob, into_docs, into_tfs);
         }
         if (!into_docs.empty() &&
-            *std::max_element(into_docs.begin(), into_docs.end()) >= normalisers.size) {
+            *std::max_element(into_docs.begin(), into_docs.end()) >= normalisers_.size) {
             throw std::invalid_argument(
                 "a posting of a document without a length: the file is damaged");
         }
-        into_weights.resize(into_docs.size());
-        const double* by_doc = normalisers.values;
-        // A long list's documents lie far apart in the table: ask for the
-        // normalisers a few postings ahead, or each is a wait on memory.
-        constexpr std::size_t ahead = 16;
-        for (std::size_t i = 0; i < into_docs.size(); ++i) {
-            if (i + ahead < into_docs.size()) {
-                prefetch_line(by_doc + into_docs[i + ahead]);
-            }
-            const auto tf = static_cast<double>(tfs[i]);
-            into_weights[i] = tf / (tf + by_doc[into_docs[i]]);
-        }
     }
 
-    void merge_found(const Docs& found_docs, const std::vector<double>& found_weights) {
+    void merge_found(const Docs& found_docs, const std::vector<std::uint32_t>& found_tfs) {
         Docs merged_docs;
-        std::vector<double> merged_weights;
+        std::vector<std::uint32_t> merged_tfs;
         merged_docs.reserve(docs.size() + found_docs.size());
-        merged_weights.reserve(docs.size() + found_docs.size());
+        merged_tfs.reserve(docs.size() + found_docs.size());
         std::size_t old = 0;
         std::size_t found = 0;
         while (old < docs.size() || found < found_docs.size()) {
             if (found == found_docs.size() ||
                 (old < docs.size() && docs[old] < found_docs[found])) {
                 merged_docs.push_back(docs[old]);
-                merged_weights.push_back(weights[old++]);
+                merged_tfs.push_back(tfs[old++]);
             } else {
                 merged_docs.push_back(found_docs[found]);
-                merged_weights.push_back(found_weights[found++]);
+                merged_tfs.push_back(found_tfs[found++]);
             }
         }
         docs.swap(merged_docs);
-        weights.swap(merged_weights);
+        tfs.swap(merged_tfs);
     }
 
     std::size_t index_ = 0;
     std::uint64_t count_ = 0;
+    Normalisers normalisers_;
     bool complete_ = false;
     Docs checked_;
     // Buffers of one read, kept for the next.
     Docs listed_;
-    std::vector<double> listed_weights_;
-    std::vector<std::uint32_t> tfs_;
+    std::vector<std::uint32_t> listed_tfs_;
 };
 
 // Partial scores by document, ascending.
@@ -200,12 +200,16 @@ void add_in(Partial& partial, const TermPostings& term, double weight, Partial& 
     std::size_t at = 0;
     std::size_t out = 0;
     const std::size_t count = term.docs.size();
+    // A long list's documents lie far apart in the normalisers' table: ask
+    // for them a few postings ahead, or each is a wait on memory.
+    constexpr std::size_t ahead = 16;
     for (std::size_t i = 0; i < count; ++i) {
+        term.prefetch(i + ahead);
         const std::uint32_t doc = term.docs[i];
         while (at < partial.size() && partial[at].doc < doc) {
             scratch[out++] = partial[at++];
         }
-        const double value = term.weights[i] * weight;
+        const double value = term.weight_at(i) * weight;
         if (at < partial.size() && partial[at].doc == doc) {
             scratch[out++] = {doc, partial[at++].score + value};
         } else {
@@ -228,7 +232,7 @@ void add_to_known(Partial& partial, const TermPostings& term, double weight) {
             break;
         }
         if (term.docs[at] == entry.doc) {
-            entry.score += term.weights[at] * weight;
+            entry.score += term.weight_at(at) * weight;
         }
     }
 }
@@ -304,7 +308,7 @@ class Plan {
             postings_.resize(terms.size());
         }
         for (std::size_t i = 0; i < terms.size(); ++i) {
-            postings_[i].reset(i, terms[i]);
+            postings_[i].reset(i, terms[i], normalisers);
             margin_ += std::max(std::abs(terms[i].low), std::abs(terms[i].high));
         }
         // Wider than the rounding of any sum of these terms by many orders of magnitude.
@@ -333,7 +337,7 @@ class Plan {
             Partial partial;
             for (std::size_t j = 0; j < essential; ++j) {
                 const std::size_t i = by_bound_[j];
-                postings_[i].read_all(store_, decoder_, normalisers_);
+                postings_[i].read_all(store_, decoder_);
                 add_in(partial, postings_[i], terms_[i].weight, scratch_);
             }
             for (std::size_t step = essential; step < count; ++step) {
@@ -345,7 +349,7 @@ class Plan {
                     keep_from(partial, cut - margin_);
                 }
                 const std::size_t i = by_bound_[step];
-                postings_[i].look_up(store_, decoder_, normalisers_, docs_of(partial));
+                postings_[i].look_up(store_, decoder_, docs_of(partial));
                 add_to_known(partial, postings_[i], terms_[i].weight);
             }
             if (partial.size() > k_) {
@@ -409,27 +413,39 @@ class Plan {
             return 1;
         }
         TermPostings& first = postings_[by_bound_[0]];
-        first.read_all(store_, decoder_, normalisers_);
+        first.read_all(store_, decoder_);
         if (first.docs.size() < k_) {
             return 1;
         }
         const double weight = terms_[by_bound_[0]].weight;
-        std::vector<std::size_t> order(first.docs.size());
-        std::iota(order.begin(), order.end(), std::size_t{0});
-        const std::size_t probed = std::min(kProbe * k_, order.size());
-        std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(probed),
-                          order.end(), [&first, weight](std::size_t a, std::size_t b) {
-                              const double left = first.weights[a] * weight;
-                              const double right = first.weights[b] * weight;
-                              return left != right ? left > right : a < b;
-                          });
+        const std::size_t probed = std::min(kProbe * k_, first.docs.size());
+        // The probed postings: the largest contributions, ties to the first;
+        // a heap whose top is the worst kept.
+        using Entry = std::pair<double, std::size_t>;
+        const auto better = [](const Entry& a, const Entry& b) {
+            return a.first != b.first ? a.first > b.first : a.second < b.second;
+        };
+        std::vector<Entry> best;
+        best.reserve(probed);
+        for (std::size_t i = 0; i < first.docs.size(); ++i) {
+            const Entry entry{first.weight_at(i) * weight, i};
+            if (best.size() < probed) {
+                best.push_back(entry);
+                std::push_heap(best.begin(), best.end(), better);
+            } else if (better(entry, best.front())) {
+                std::pop_heap(best.begin(), best.end(), better);
+                best.back() = entry;
+                std::push_heap(best.begin(), best.end(), better);
+            }
+        }
         Docs probe;
-        for (std::size_t i = 0; i < probed; ++i) {
-            probe.push_back(first.docs[order[i]]);
+        probe.reserve(best.size());
+        for (const Entry& entry : best) {
+            probe.push_back(first.docs[entry.second]);
         }
         std::sort(probe.begin(), probe.end());
         for (std::size_t j = 1; j < count; ++j) {
-            postings_[by_bound_[j]].look_up(store_, decoder_, normalisers_, probe);
+            postings_[by_bound_[j]].look_up(store_, decoder_, probe);
         }
         const double floor = kth_largest(exact_scores(probe), k_);
         std::size_t essential = 1;

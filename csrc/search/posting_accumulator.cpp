@@ -8,8 +8,13 @@
 
 namespace vorn::typing::text {
 
-PostingAccumulator::PostingAccumulator(std::uint32_t first_doc, std::size_t limit)
-    : first_doc_(first_doc), limit_(limit) {}
+PostingAccumulator::PostingAccumulator(std::uint32_t first_doc, std::size_t limit,
+                                       std::size_t block)
+    : first_doc_(first_doc), limit_(limit), block_(block) {
+    if (block == 0) {
+        throw std::invalid_argument("a block holds at least one posting");
+    }
+}
 
 void PostingAccumulator::add(std::uint32_t doc, const std::uint32_t* tokens, std::size_t count) {
     if (doc < first_doc_ || doc - first_doc_ < lengths_.size()) {
@@ -51,9 +56,9 @@ void PostingAccumulator::cut(std::uint32_t token, std::size_t postings,
     Waiting& waiting = waiting_[token];
     std::vector<std::uint32_t> docs;
     std::vector<std::uint32_t> tfs;
-    for (std::size_t start = 0; start < postings; start += kBlockPostings) {
+    for (std::size_t start = 0; start < postings; start += block_) {
         const auto from = static_cast<std::ptrdiff_t>(start);
-        const auto to = static_cast<std::ptrdiff_t>(std::min(postings, start + kBlockPostings));
+        const auto to = static_cast<std::ptrdiff_t>(std::min(postings, start + block_));
         docs.assign(waiting.docs.begin() + from, waiting.docs.begin() + to);
         tfs.assign(waiting.tfs.begin() + from, waiting.tfs.begin() + to);
         BlockRow row;
@@ -89,7 +94,7 @@ std::vector<BlockRow> PostingAccumulator::end_batch() {
     std::vector<BlockRow> rows;
     for (const std::uint32_t token : touched_) {
         is_touched_[token] = false;
-        const std::size_t full = waiting_[token].docs.size() / kBlockPostings * kBlockPostings;
+        const std::size_t full = waiting_[token].docs.size() / block_ * block_;
         if (full != 0) {
             cut(token, full, rows);
         }

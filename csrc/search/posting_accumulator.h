@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "search/posting_block.h"
+
 namespace vorn::typing::text {
 
 // A block ready to store, with what it adds to its word's counts.
@@ -26,8 +28,10 @@ struct BlockRow {
 
 class PostingAccumulator {
   public:
-    // Documents are numbered from `first_doc` on.
-    PostingAccumulator(std::uint32_t first_doc, std::size_t limit);
+    // Documents are numbered from `first_doc` on; blocks hold at most
+    // `block` postings (a test makes them small).
+    PostingAccumulator(std::uint32_t first_doc, std::size_t limit,
+                       std::size_t block = kBlockPostings);
 
     // A document's words as token ids, in any order (repeats count); numbers
     // ascend from call to call, gaps allowed. std::invalid_argument otherwise.
@@ -53,6 +57,7 @@ class PostingAccumulator {
 
     std::uint32_t first_doc_;
     std::size_t limit_;
+    std::size_t block_;
     std::size_t waiting_count_ = 0;
     std::vector<std::uint32_t> lengths_;
     std::vector<Waiting> waiting_;  // by token id

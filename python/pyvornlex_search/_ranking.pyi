@@ -15,7 +15,7 @@ def decode_blocks(rows: Iterable[tuple[bytes, bytes]]) -> tuple[bytes, bytes]: .
 
 
 class PostingAccumulator:
-    def __init__(self, first_doc: int, limit: int) -> None: ...
+    def __init__(self, first_doc: int, limit: int, block: int = ...) -> None: ...
 
     def add_documents(self, docs: array, counts: array,  # type: ignore[type-arg]
                       tokens: array) -> None: ...  # type: ignore[type-arg]

@@ -8,7 +8,7 @@ with one insert and comes out with one read, and a word's blocks, keyed by
 their first document, concatenate into its list in document order. Blocks
 hold at most BLOCK postings, so that looking up a few documents of a long
 list reads a few blocks, not the list: the keys of a word's blocks are its
-skip list (`look_up` reads them, then only the blocks that can hold the
+skip list (a look-up reads them, then only the blocks that can hold the
 documents it is asked for).
 
 Writing keeps the interpreter's work per block, not per posting: documents
@@ -19,14 +19,13 @@ from __future__ import annotations
 import json
 import sqlite3
 from array import array
-from bisect import bisect_left, bisect_right
-from functools import partial
+from bisect import bisect_left
 from itertools import chain
-from typing import Callable, Collection, NamedTuple, Sequence
+from typing import Callable, NamedTuple, Sequence
 
 from . import _ranking
 
-__all__ = ["BLOCK", "PostingWriter", "TokenStats", "read_postings", "look_up", "block_rows",
+__all__ = ["BLOCK", "PostingWriter", "TokenStats", "read_postings", "block_rows",
            "block_keys", "some_block_rows", "delete_postings", "frequency_code", "pack",
            "unpack"]
 
@@ -99,22 +98,6 @@ def read_postings(connection: sqlite3.Connection,
     return _joined(block_rows(connection, token))
 
 
-def look_up(connection: sqlite3.Connection, token: int,
-            docs: Collection[int]) -> tuple[array, array]:  # type: ignore[type-arg]
-    """The postings of a word's blocks that can hold the documents `docs`
-    (in any order), in document order: every posting of those documents, and
-    others of the same blocks. Reads the word's block keys, then the blocks."""
-    firsts = block_keys(connection, token)
-    if not docs or not firsts:
-        return array("I"), array("I")
-    places = set(map(partial(bisect_right, firsts), docs))
-    places.discard(0)  # documents before the word's first block
-    if len(places) == len(firsts):
-        return read_postings(connection, token)
-    return _joined(some_block_rows(connection, token,
-                                   [firsts[place - 1] for place in sorted(places)]))
-
-
 class TokenStats(NamedTuple):
     """A word's postings as its `token` row counts them."""
 
@@ -143,7 +126,7 @@ class PostingWriter:
     def __init__(self, connection: sqlite3.Connection, first_doc: int,
                  limit: int = 2_000_000) -> None:
         self._connection = connection
-        self._waiting = _ranking.PostingAccumulator(first_doc, limit)
+        self._waiting = _ranking.PostingAccumulator(first_doc, limit, BLOCK)
         self.stats: dict[int, TokenStats] = {}  # what this writer added, by word
         self.count = 0
 

@@ -399,7 +399,8 @@ class FailuresMidRun(Scratch):
     def test_words_spanning_many_blocks_batches_and_flushes(self):
         # Blocks of 4 postings, batches of 5 documents and a flush whenever 7
         # postings wait: common words span dozens of blocks, cut at batch
-        # ends and at flushes, and queries look documents up block by block.
+        # ends and at flushes, and queries look documents up block by block
+        # (which blocks a look-up reads: the plan's own tests).
         from pyvornlex_search import postings
         lines = corpus_lines(150, seed=14)
         reference_db = self.build(lines, "default.db")
@@ -421,14 +422,6 @@ class FailuresMidRun(Scratch):
             self.assertGreater(len(blocks[token]), 20)
             docs, tfs = read_postings(connection, token)
             self.assertEqual(list(docs), sorted(set(docs)))
-            for wanted in ([docs[0]], [docs[-1]], list(docs[5:9]), [docs[3] + 1, docs[-1] + 5],
-                           list(docs[::17]), []):
-                found, found_tfs = postings.look_up(connection, token, wanted)
-                held = dict(zip(found, found_tfs))
-                expected = dict(zip(docs, tfs))
-                self.assertEqual({doc: held.get(doc) for doc in wanted},
-                                 {doc: expected.get(doc) for doc in wanted})
-                self.assertLessEqual(len(found), 4 * len(wanted))
         with SearchIndex(database, analyzer=analyzer()) as small, \
                 SearchIndex(reference_db, analyzer=analyzer()) as index:
             for query in queries(40, seed=16):
