@@ -438,11 +438,9 @@ class Plan {
                 std::push_heap(best.begin(), best.end(), better);
             }
         }
-        Docs probe;
-        probe.reserve(best.size());
-        for (const Entry& entry : best) {
-            probe.push_back(first.docs[entry.second]);
-        }
+        Docs probe(best.size());
+        std::transform(best.begin(), best.end(), probe.begin(),
+                       [&first](const Entry& entry) { return first.docs[entry.second]; });
         std::sort(probe.begin(), probe.end());
         for (std::size_t j = 1; j < count; ++j) {
             postings_[by_bound_[j]].look_up(store_, decoder_, probe);
