@@ -44,7 +44,7 @@ std::size_t gallop(const Docs& docs, std::size_t from, std::uint32_t doc) {
 
 // What is known of one term's postings: the whole list, or the documents
 // looked up so far and, of those, the ones that hold it. Either way `docs`
-// (ascending) and `weights` are the postings known.
+// (ascending) and `tfs` are the postings known.
 class TermPostings {
   public:
     // Forgets what the last query learnt; keeps the buffers.
