@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 namespace vorn::typing::text {

@@ -16,7 +16,9 @@
 #include <utility>
 #include <vector>
 
-#include <libdeflate.h>
+// libdeflate's decompressor, known here by name only: its header stays with
+// the decoder's source.
+struct libdeflate_decompressor;
 
 namespace vorn::typing::text {
 
