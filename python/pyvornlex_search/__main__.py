@@ -3,16 +3,19 @@
 import signal
 import sys
 
-# Ctrl-C during the imports (the module, SQLite, the package) comes before
-# any change: it gets the same one line as any other early interruption.
-try:
-    from .cli import main
-except KeyboardInterrupt:
+# Ctrl-C is held back while the package imports: a native module that it
+# reaches as it initialises fails to import ("initialization failed"),
+# which would end in a traceback. Once the run has said how it ended, it is
+# ignored: the interpreter's shutdown would otherwise let it kill the
+# process, whose status would then deny what was printed.
+_received = []
+signal.signal(signal.SIGINT, lambda number, frame: _received.append(number))
+from .cli import main  # noqa: E402: after the handler, on purpose
+
+if _received:
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
     print("interrupted: nothing was changed", file=sys.stderr)
     sys.exit(130)
-
 status = main()
-# A Ctrl-C while the interpreter shuts down would print a traceback under
-# a run that already said how it ended.
 signal.signal(signal.SIGINT, signal.SIG_IGN)
 sys.exit(status)

@@ -287,20 +287,23 @@ def _info(arguments: argparse.Namespace) -> None:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
-    arguments = _parser().parse_args(argv)
-    writing = arguments.command not in ("search", "info", "serve")
+    # The gate takes Ctrl-C before the command line is parsed, so that no
+    # moment of the run is left to the interpreter's traceback.
     gate = CommitAware()
-    if writing and threading.current_thread() is threading.main_thread():
-        previous = signal.signal(signal.SIGINT, gate)
-        try:
-            return _main(arguments, writing, gate)
-        finally:
-            signal.signal(signal.SIGINT, previous)
-    return _main(arguments, writing, gate)
-
-
-def _main(arguments: argparse.Namespace, writing: bool, gate: CommitAware) -> int:
+    if threading.current_thread() is not threading.main_thread():
+        return _main(argv, gate)
+    previous = signal.signal(signal.SIGINT, gate)
     try:
+        return _main(argv, gate)
+    finally:
+        signal.signal(signal.SIGINT, previous)
+
+
+def _main(argv: Sequence[str] | None, gate: CommitAware) -> int:
+    writing = True  # until the command is known: nothing was changed either way
+    try:
+        arguments = _parser().parse_args(argv)
+        writing = arguments.command not in ("search", "info", "serve")
         if arguments.command == "search":
             _search(arguments)
         elif arguments.command == "info":

@@ -177,6 +177,25 @@ class Interrupting(unittest.TestCase):
                         self.assertEqual(outcome(database), after)
         self.assertIn("after", seen)
 
+    def test_start_up(self):
+        """Ctrl-C while the command line imports its modules, native ones
+        included, or parses its arguments: a sweep of the first 0.2 s, with
+        a command quick enough to finish inside it too."""
+        database = os.path.join(self.scratch.name, "start-up.db")
+        shutil.copy(self.template, database)
+        for step in range(40):
+            with self.subTest(delay=step * 0.005):
+                child = self.start_child(["info", database])
+                time.sleep(step * 0.005)
+                child.send_signal(signal.SIGINT)
+                stdout, stderr = child.communicate(timeout=60)
+                self.assertNotIn("Traceback", stderr)
+                self.assertIn(child.returncode, (0, 130), stderr)
+                if child.returncode == 130:
+                    self.assertRegex(stderr, r"^interrupted(: nothing was changed)?\n$")
+                else:
+                    self.assertIn("documents from 4 files", stdout)
+
     def test_index(self):
         self.check("index", lambda database: ["index", self.folder, database])
 
