@@ -7,7 +7,7 @@ set -euo pipefail
 
 apt_packages=(
     cmake g++ make binutils pkg-config
-    zlib1g-dev libdeflate-dev  # the search tool's posting blocks: zlib writes them, libdeflate reads them
+    libdeflate-dev  # the search tool reads the deflated posting blocks of earlier layouts
     googletest libgtest-dev libgmock-dev
     clang libclang-rt-14-dev
     locales  # localedef: the tests build a decimal-comma locale

@@ -30,7 +30,7 @@ __all__ = ["APPLICATION_ID", "LAYOUT_VERSION", "SCHEMA", "TABLES", "LENGTH_CHUNK
 # "VORN" in ASCII: SQLite keeps it in the file header (PRAGMA application_id).
 APPLICATION_ID = 0x564F524E
 # Raised whenever a table or the meaning of a stored value changes.
-LAYOUT_VERSION = 3
+LAYOUT_VERSION = 4
 # Documents per row of the `length` table.
 LENGTH_CHUNK = 4096
 

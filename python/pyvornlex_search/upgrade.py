@@ -1,9 +1,11 @@
 """Databases of older layouts keep working: the first run that opens one
 upgrades it in place, in one transaction.
 
-Layout 2 stored the same rows as layout 3, but each posting block as two
-plain little-endian arrays; the upgrade packs every block again (the
-document numbers by byte plane, deflated) and changes nothing else.
+Layouts 2 and 3 stored the same rows as layout 4, but each posting block in
+another form: layout 2 as two plain little-endian arrays, layout 3 with the
+document numbers by byte plane and both arrays deflated, which made a query
+spend most of its time inflating. The upgrade packs every block again
+(csrc/search/posting_block.h) and changes nothing else.
 
 Layout 1 cut text with the standard dictionaries, without folding and with
 no stop words; the upgrade records that analysis, keeps every document, its
@@ -26,7 +28,7 @@ from .analysis import Analysis
 from .corpus import DocumentShape
 from .errors import DatabaseError
 from .layout import LAYOUT_VERSION, TABLES, layout_version, meta, open_existing, set_meta
-from .postings import frequency_code, pack
+from .postings import frequency_code, pack, unpack
 from .settings import analyzer_for
 from .store import derive_model
 from .transaction import write_transaction
@@ -42,8 +44,8 @@ def upgrade_if_needed(database: str, *, jieba: Jieba | None = None,
         version = layout_version(connection, database)
     if version == LAYOUT_VERSION:
         return False
-    if version == 2:
-        return write_transaction(database, wait, partial(_repack_layout_two, database))
+    if version in (2, 3):
+        return write_transaction(database, wait, partial(_repack, database, version))
     legacy = Analysis.legacy()
     analyzer = analyzer_for(legacy, jieba, threads)
 
@@ -89,24 +91,34 @@ def _move_tables(connection: sqlite3.Connection) -> None:
     connection.execute("DROP TABLE old_source")
 
 
-def _repack_layout_two(database: str, connection: sqlite3.Connection) -> bool:
-    if layout_version(connection, database) != 2:
+def _repack(database: str, version: int, connection: sqlite3.Connection) -> bool:
+    if layout_version(connection, database) != version:
         return False  # another process upgraded it meanwhile
-    rows = connection.execute("SELECT token, first_doc, docs, tfs FROM posting")
-    repacked = []
-    for token, first_doc, docs_blob, tfs_blob in rows:
-        docs = array("I")
-        try:
-            docs.frombytes(docs_blob)
-            tfs = array(frequency_code(len(docs), len(tfs_blob)))
-        except ValueError as error:
-            raise DatabaseError(f"{database}: {error}") from None
-        tfs.frombytes(tfs_blob)
-        if sys.byteorder != "little":
-            docs.byteswap()
-            tfs.byteswap()
-        repacked.append((*pack(docs, tfs), token, first_doc))
-    connection.executemany("UPDATE posting SET docs = ?, tfs = ? WHERE token = ? AND first_doc = ?",
-                           repacked)
+    read = _layout_two_block if version == 2 else unpack
+    # A word's blocks at a time: memory stays bounded by the longest list.
+    tokens = [row[0] for row in connection.execute("SELECT DISTINCT token FROM posting")]
+    for token in tokens:
+        rows = connection.execute("SELECT first_doc, docs, tfs FROM posting WHERE token = ?",
+                                  (token,)).fetchall()
+        repacked = []
+        for first_doc, docs_blob, tfs_blob in rows:
+            try:
+                docs, tfs = read(docs_blob, tfs_blob)
+            except ValueError as error:
+                raise DatabaseError(f"{database}: {error}") from None
+            repacked.append((*pack(docs, tfs), token, first_doc))
+        connection.executemany("UPDATE posting SET docs = ?, tfs = ? "
+                               "WHERE token = ? AND first_doc = ?", repacked)
     connection.execute(f"PRAGMA user_version = {LAYOUT_VERSION}")
     return True
+
+
+def _layout_two_block(docs_blob: bytes, tfs_blob: bytes) -> tuple[array, array]:  # type: ignore[type-arg]
+    docs = array("I")
+    docs.frombytes(docs_blob)
+    tfs = array(frequency_code(len(docs), len(tfs_blob)))
+    tfs.frombytes(tfs_blob)
+    if sys.byteorder != "little":
+        docs.byteswap()
+        tfs.byteswap()
+    return docs, tfs

@@ -204,16 +204,18 @@ class Blocks(unittest.TestCase):
                 docs_blob, tfs_blob = pack(docs, tfs)
                 got_docs, got_tfs = unpack(docs_blob, tfs_blob)
                 self.assertEqual((list(got_docs), list(got_tfs)), (docs, tfs))
-                width = 1 if max(tfs) < 256 else 2 if max(tfs) < 65536 else 4
-                if tfs_blob[:1] == b"\0":  # stored as they are: the narrowest width
-                    self.assertEqual(len(tfs_blob), 1 + width * len(tfs))
-        # A common word's numbers: deflated to far less than four bytes each.
-        docs_blob, _ = pack(range(1000, 1512), [1] * 512)
-        self.assertLess(len(docs_blob), 512)
+                if max(tfs) > 15:  # frequencies in the narrowest width, as they are
+                    width = 1 if max(tfs) < 256 else 2 if max(tfs) < 65536 else 4
+                    self.assertEqual(tfs_blob, b"\0" + b"".join(tf.to_bytes(width, "little")
+                                                               for tf in tfs))
+        # A common word's numbers: a byte each, and half a byte per frequency.
+        docs_blob, tfs_blob = pack(range(1000, 1512), [1] * 512)
+        self.assertEqual((len(docs_blob), len(tfs_blob)), (1 + 2 + 511, 1 + 256))
 
     def test_damaged_blocks_are_refused(self):
         docs_blob, tfs_blob = pack([1, 2, 3], [1, 1, 1])
-        for bad in ((docs_blob, tfs_blob[:-1]), (b"\2" + docs_blob[1:], tfs_blob),
+        for bad in ((docs_blob, tfs_blob[:-1]), (b"\3" + docs_blob[1:], tfs_blob),
+                    (docs_blob + b"\1\1", tfs_blob), (b"\2\1\0\1", tfs_blob),
                     (docs_blob[:-1] if docs_blob[:1] == b"\0" else b"\0abc", tfs_blob)):
             with self.subTest(bad=bad), self.assertRaises(ValueError):
                 unpack(*bad)

@@ -7,6 +7,7 @@ import os
 import sqlite3
 import tempfile
 import unittest
+import zlib
 from contextlib import closing
 from unittest import mock
 
@@ -516,52 +517,70 @@ class FirstLayout(Scratch):
                              LAYOUT_VERSION)
 
 
-def as_layout_two(path):
-    """Writes the posting blocks of a database back in layout 2's form: two
-    plain little-endian arrays."""
+def _layout_three_blob(data):
+    deflated = zlib.compress(data, 1)
+    return b"\1" + deflated if len(data) >= 64 and len(deflated) < len(data) else b"\0" + data
+
+
+def as_earlier_layout(path, version):
+    """Writes the posting blocks of a database back in an earlier layout's
+    form: layout 2's two plain little-endian arrays, or layout 3's document
+    numbers by byte plane and frequencies in the narrowest width, each
+    deflated when that made it shorter."""
     with closing(sqlite3.connect(path)) as connection:
         rows = connection.execute("SELECT token, first_doc, docs, tfs FROM posting").fetchall()
         for token, first_doc, docs_blob, tfs_blob in rows:
             docs, tfs = unpack(docs_blob, tfs_blob)
+            if version == 3:
+                width = 1 if max(tfs) < 256 else 2 if max(tfs) < 65536 else 4
+                planes = bytes(doc >> (8 * plane) & 0xFF for plane in range(4) for doc in docs)
+                docs_blob = _layout_three_blob(planes)
+                tfs_blob = _layout_three_blob(b"".join(tf.to_bytes(width, "little")
+                                                       for tf in tfs))
+            else:
+                docs_blob, tfs_blob = docs.tobytes(), tfs.tobytes()
             connection.execute("UPDATE posting SET docs = ?, tfs = ? "
                                "WHERE token = ? AND first_doc = ?",
-                               (docs.tobytes(), tfs.tobytes(), token, first_doc))
-        connection.execute("PRAGMA user_version = 2")
+                               (docs_blob, tfs_blob, token, first_doc))
+        connection.execute(f"PRAGMA user_version = {version}")
         connection.commit()
     return len(rows)
 
 
-class SecondLayout(Scratch):
-    def test_a_layout_two_database_is_repacked_and_answers_as_before(self):
+class EarlierLayouts(Scratch):
+    def test_blocks_of_layouts_two_and_three_are_repacked_and_answer_as_before(self):
         # Long enough that some words span several blocks and need a wide tf.
         lines = corpus_lines(1500, seed=31) + ["的 " * 300]
         corpus = self.corpus(lines)
-        old, fresh = self.path("old.db"), self.path("fresh.db")
-        build_index(corpus, old, analyzer=analyzer(stop_words_kept()))
+        fresh = self.path("fresh.db")
         build_index(corpus, fresh, analyzer=analyzer(stop_words_kept()))
-        self.assertGreater(as_layout_two(old), 0)
-        with SearchIndex(old) as upgraded, SearchIndex(fresh) as index:
-            for query in queries(20, seed=32) + ["的"]:
-                with self.subTest(query=query):
-                    self.assertEqual(places(upgraded.search(query, 10)),
-                                     places(index.search(query, 10)))
-        self.assertEqual(table_contents(old), table_contents(fresh))
+        for version in (2, 3):
+            old = self.path(f"layout{version}.db")
+            build_index(corpus, old, analyzer=analyzer(stop_words_kept()))
+            self.assertGreater(as_earlier_layout(old, version), 0)
+            with SearchIndex(old) as upgraded, SearchIndex(fresh) as index:
+                for query in queries(20, seed=32) + ["的"]:
+                    with self.subTest(version=version, query=query):
+                        self.assertEqual(places(upgraded.search(query, 10)),
+                                         places(index.search(query, 10)))
+            self.assertEqual(table_contents(old), table_contents(fresh))
 
-    def test_a_damaged_layout_two_block_is_refused_and_nothing_changes(self):
+    def test_a_damaged_block_of_an_earlier_layout_is_refused_and_nothing_changes(self):
         corpus = self.corpus(corpus_lines(40, seed=33))
-        old = self.path("old.db")
-        build_index(corpus, old, analyzer=analyzer())
-        as_layout_two(old)
-        with closing(sqlite3.connect(old)) as connection:
-            token, first_doc = connection.execute(
-                "SELECT token, first_doc FROM posting LIMIT 1").fetchone()
-            connection.execute("UPDATE posting SET tfs = x'010203' "
-                               "WHERE token = ? AND first_doc = ?", (token, first_doc))
-            connection.commit()
-        before = read_bytes(old)
-        with self.assertRaisesRegex(DatabaseError, "damaged"):
-            SearchIndex(old)
-        self.assertEqual(read_bytes(old), before)
+        for version in (2, 3):
+            old = self.path(f"layout{version}.db")
+            build_index(corpus, old, analyzer=analyzer())
+            as_earlier_layout(old, version)
+            with closing(sqlite3.connect(old)) as connection:
+                token, first_doc = connection.execute(
+                    "SELECT token, first_doc FROM posting LIMIT 1").fetchone()
+                connection.execute("UPDATE posting SET tfs = x'010203' "
+                                   "WHERE token = ? AND first_doc = ?", (token, first_doc))
+                connection.commit()
+            before = read_bytes(old)
+            with self.subTest(version=version), self.assertRaisesRegex(DatabaseError, "damaged"):
+                SearchIndex(old)
+            self.assertEqual(read_bytes(old), before)
 
 
 if __name__ == "__main__":
