@@ -81,44 +81,48 @@ std::uint32_t little_endian(const unsigned char* bytes, std::size_t width) {
     return value;
 }
 
+// The varint at `bytes`, which moves past it.
+std::uint32_t next_varint(const unsigned char*& bytes, const unsigned char* end) {
+    std::uint32_t value = *bytes++;
+    if (value < 0x80U) {
+        return value;
+    }
+    value &= 0x7FU;
+    for (unsigned shift = 7;; shift += 7) {
+        if (bytes == end) {
+            fail_damaged();
+        }
+        const std::uint32_t byte = *bytes++;
+        // The fifth byte holds the top four bits and ends the number.
+        if (shift == 28 && byte > 0x0FU) {
+            fail_damaged();
+        }
+        value |= (byte & 0x7FU) << shift;
+        if (byte < 0x80U) {
+            return value;
+        }
+    }
+}
+
 // Appends the documents of a packed blob's bytes; returns how many.
 std::size_t read_varints(std::string_view data, std::vector<std::uint32_t>& docs) {
+    if (data.empty()) {
+        return 0;
+    }
     const std::size_t start = docs.size();
     docs.resize(start + data.size());  // a document takes at least a byte
-    auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
     const unsigned char* const end = bytes + data.size();
     std::uint32_t* out = docs.data() + start;
-    std::uint32_t doc = 0;
-    bool first = true;
     try {
+        std::uint32_t doc = next_varint(bytes, end);
+        *out++ = doc;
         while (bytes != end) {
-            std::uint32_t value = *bytes++;
-            if (value >= 0x80U) {
-                value &= 0x7FU;
-                for (unsigned shift = 7;; shift += 7) {
-                    if (bytes == end) {
-                        fail_damaged();
-                    }
-                    const std::uint32_t byte = *bytes++;
-                    // The fifth byte holds the top four bits and ends the number.
-                    if (shift == 28 && byte > 0x0FU) {
-                        fail_damaged();
-                    }
-                    value |= (byte & 0x7FU) << shift;
-                    if (byte < 0x80U) {
-                        break;
-                    }
-                }
+            const std::uint32_t distance = next_varint(bytes, end);
+            if (distance == 0 || distance > std::numeric_limits<std::uint32_t>::max() - doc) {
+                fail_order();
             }
-            if (first) {
-                doc = value;
-                first = false;
-            } else {
-                if (value == 0 || value > std::numeric_limits<std::uint32_t>::max() - doc) {
-                    fail_order();
-                }
-                doc += value;
-            }
+            doc += distance;
             *out++ = doc;
         }
     } catch (...) {
@@ -178,6 +182,9 @@ std::string_view BlockDecoder::unsqueezed(std::string_view blob, std::string& bu
 
 void BlockDecoder::decode_frequencies(std::string_view blob, std::size_t count,
                                       std::vector<std::uint32_t>& tfs) {
+    if (count == 0) {
+        fail_lengths();
+    }
     if (!blob.empty() && blob[0] == kPacked) {
         const std::string_view data = blob.substr(1);
         if (data.size() != (count + 1) / 2 ||

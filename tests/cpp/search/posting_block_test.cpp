@@ -71,8 +71,8 @@ std::string earlier_blob(const std::string& bytes, bool deflate) {
     }
     libdeflate_compressor* compressor = libdeflate_alloc_compressor(1);
     std::string out(1 + libdeflate_zlib_compress_bound(compressor, bytes.size()), '\1');
-    const std::size_t size = libdeflate_zlib_compress(compressor, bytes.data(), bytes.size(),
-                                                      &out[1], out.size() - 1);
+    const std::size_t size =
+        libdeflate_zlib_compress(compressor, bytes.data(), bytes.size(), &out[1], out.size() - 1);
     libdeflate_free_compressor(compressor);
     out.resize(1 + size);
     return out;
@@ -106,8 +106,8 @@ TEST(PostingBlock, RoundTripsExtremesAndEveryFrequencyWidth) {
     expect_round_trip({1, 2, 3}, {65536, 1, 0xFFFFFFFFU});
     std::mt19937 random(7);
     for (const std::uint32_t largest : {1U, 15U, 255U, 65535U, 0xFFFFFFFFU}) {
-        for (const std::size_t count : {std::size_t{1}, std::size_t{2}, kBlockPostings - 1,
-                                        kBlockPostings}) {
+        for (const std::size_t count :
+             {std::size_t{1}, std::size_t{2}, kBlockPostings - 1, kBlockPostings}) {
             expect_round_trip(random_docs(random, count, 0xFFFFFFFFU),
                               random_tfs(random, count, largest));
         }
@@ -175,8 +175,8 @@ TEST(PostingBlock, OneDecoderReadsManyBlocksOfEveryTagAndAppends) {
             round % 2 == 0 ? 0xFFFFFFFFU : static_cast<std::uint32_t>(2 * count);
         const Numbers docs = random_docs(random, count, range);
         const Numbers tfs = random_tfs(random, count, round % 4 == 0 ? 100000 : 3);
-        const auto blobs = round % 5 == 4 ? earlier_block(docs, tfs, 4, round % 2 == 0)
-                                          : encode_block(docs, tfs);
+        const auto blobs =
+            round % 5 == 4 ? earlier_block(docs, tfs, 4, round % 2 == 0) : encode_block(docs, tfs);
         tags.insert(blobs.first[0]);
         tags.insert(blobs.second[0]);
         decoder.decode(blobs.first, blobs.second, all.docs, all.tfs);
@@ -204,12 +204,12 @@ void expect_refused(const std::string& docs_blob, const std::string& tfs_blob) {
 TEST(PostingBlock, RefusesPackedBlobsThatDoNotDecode) {
     const std::string two = std::string("\2\x01", 2);  // two frequencies of 1
     expect_refused(std::string("\2", 1), std::string("\2", 1));
-    expect_refused(std::string("\2\x05\x85", 3), two);              // a number cut short
+    expect_refused(std::string("\2\x05\x85", 3), two);                  // a number cut short
     expect_refused(std::string("\2\x05\xff\xff\xff\xff\x10", 7), two);  // above 32 bits
-    expect_refused(std::string("\2\x05\x00", 3), two);              // a document twice
+    expect_refused(std::string("\2\x05\x00", 3), two);                  // a document twice
     expect_refused(std::string("\2\xff\xff\xff\xff\x0f\x01", 7), two);  // past the last number
-    expect_refused(std::string("\3\x05\x01", 3), two);              // a tag it does not know
-    const std::string docs = std::string("\2\x05\x01\x01", 4);      // three documents
+    expect_refused(std::string("\3\x05\x01", 3), two);                  // a tag it does not know
+    const std::string docs = std::string("\2\x05\x01\x01", 4);          // three documents
     expect_refused(docs, two);
     expect_refused(docs, std::string("\2\x11\x01\x01", 4));
     expect_refused(docs, std::string("\2\x11\x11", 3));  // the last half byte is not zero
@@ -222,14 +222,13 @@ TEST(PostingBlock, RefusesPackedBlobsThatDoNotDecode) {
     expect_refused(earlier_block({6, 5}, {1, 1}, 1, true).first, two);
     // The largest numbers that fit are read.
     BlockDecoder decoder;
-    const Block block =
-        decoded(decoder, {std::string("\2\xfe\xff\xff\xff\x0f\x01", 7), two});
+    const Block block = decoded(decoder, {std::string("\2\xfe\xff\xff\xff\x0f\x01", 7), two});
     EXPECT_EQ(block.docs, (Numbers{0xFFFFFFFEU, 0xFFFFFFFFU}));
 }
 
 TEST(PostingBlock, RefusesDeflatedBlobsThatDoNotDecode) {
-    const auto deflated = earlier_block(spaced(kBlockPostings, 0, 3), Numbers(kBlockPostings, 1),
-                                        1, true);
+    const auto deflated =
+        earlier_block(spaced(kBlockPostings, 0, 3), Numbers(kBlockPostings, 1), 1, true);
     ASSERT_EQ(deflated.first[0], '\1');
     ASSERT_EQ(deflated.second[0], '\1');
     for (const bool documents : {true, false}) {
