@@ -10,12 +10,20 @@ given the words joined by spaces. Its tokenizer splits at spaces only, so
 each word is one FTS5 token (unicode61 still folds case). The text itself is
 stored once, in a table of its own beside a contentless FTS5 index that
 keeps positions (detail=full), so both databases hold the same text and an
-index. Prints the documents indexed."""
+index. Prints the documents indexed.
+
+    fts5_side.py --answer DATABASE
+
+answers queries in a process of its own, as a search server would: a line
+of JSON (the query's words) in, the milliseconds of the query out."""
 
 from __future__ import annotations
 
 import argparse
+import json
 import os
+import sys
+import time
 import sqlite3
 from collections import deque
 from concurrent.futures import ThreadPoolExecutor
@@ -85,7 +93,21 @@ def build(corpus: str, database: str, threads: int | None) -> int:
     return next_doc - 1
 
 
+def answer(database: str, top: int) -> None:
+    connection = sqlite3.connect(database)
+    connection.execute("PRAGMA cache_size = -65536")
+    for line in sys.stdin:
+        words = json.loads(line)
+        moment = time.perf_counter()
+        connection.execute(QUERY, (match_expression(words), top)).fetchall()
+        print(f"{1000 * (time.perf_counter() - moment):.6f}", flush=True)
+    connection.close()
+
+
 def main() -> None:
+    if sys.argv[1:2] == ["--answer"]:
+        answer(sys.argv[2], int(sys.argv[3]))
+        return
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("corpus")
     parser.add_argument("database")

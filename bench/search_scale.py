@@ -8,15 +8,18 @@ twice, in fresh processes and in turns (the side that goes first alternates):
 cuts with the same analyzer on the same threads and gives FTS5 the words.
 Times are wall clock from the process's start to its end (Jieba's
 construction included on both sides); peak memory is the kernel's high-water
-mark of the process's resident memory. Queries run in this process against
-both databases, one side then the other for each query: six distinct words
+mark of the process's resident memory. Queries run against both databases,
+each side in a process of its own, one side then the other for each query
+(the side that goes first alternates): six distinct words
 of a random document ("document"), and six distinct words drawn by their
 frequency ("frequency": the long lists); top 10 with the text of each
 result. Every top 10 of pyvornlex_search is compared with its brute-force
-ranking, which reads every posting of the query's words."""
+ranking, which reads every posting of the query's words, after the timed
+queries."""
 
 from __future__ import annotations
 
+import json
 import os
 import random
 import sqlite3
@@ -119,10 +122,32 @@ def fts5_counts(database: str) -> tuple[int, int]:
         connection.close()
 
 
+class _Theirs:
+    """FTS5 answering in a process of its own, as each engine would in a
+    server: sharing this process's heap and caches would make each side pay
+    for the other's memory."""
+
+    def __init__(self, database: str) -> None:
+        self._process = subprocess.Popen(
+            [sys.executable, os.path.join(HERE, "fts5_side.py"), "--answer", database, str(TOP)],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+
+    def query(self, words: list[str]) -> float:
+        """The query's milliseconds, timed where it ran."""
+        assert self._process.stdin is not None and self._process.stdout is not None
+        self._process.stdin.write(json.dumps(words, ensure_ascii=False) + "\n")
+        self._process.stdin.flush()
+        return float(self._process.stdout.readline())
+
+    def close(self) -> None:
+        assert self._process.stdin is not None
+        self._process.stdin.close()
+        self._process.wait()
+
+
 def query_rounds(ours_db: str, theirs_db: str, count: int, documents: int) -> dict:  # type: ignore[type-arg]
     results = {}
-    connection = sqlite3.connect(theirs_db)
-    connection.execute("PRAGMA cache_size = -65536")
+    theirs_side = _Theirs(theirs_db)
     with SearchIndex(ours_db) as index:
         chooser = random.Random(23)
         sample = chooser.sample(range(1, documents + 1), min(SAMPLE, documents))
@@ -133,30 +158,29 @@ def query_rounds(ours_db: str, theirs_db: str, count: int, documents: int) -> di
         queries = draw_queries(cut, count, seed=17)
         for warm in draw_queries(cut, 20, seed=18)["document"]:
             index.search(" ".join(warm), TOP)
-            connection.execute(QUERY, (match_expression(warm), TOP)).fetchall()
+            theirs_side.query(warm)
         for kind, drawn in queries.items():
-            ours, theirs, brute, equal = [], [], [], 0
+            ours, theirs, found = [], [], []
             for number, words in enumerate(drawn):
                 text = " ".join(words)
-                sides = [("ours", lambda: index.search(text, TOP)),
-                         ("theirs", lambda: connection.execute(
-                             QUERY, (match_expression(words), TOP)).fetchall())]
                 if number % 2:
-                    sides.reverse()
-                for side, run in sides:
-                    moment = time.perf_counter()
-                    found = run()
-                    (ours if side == "ours" else theirs).append(
-                        1000 * (time.perf_counter() - moment))
-                    if side == "ours":
-                        hits = found
+                    theirs.append(theirs_side.query(words))
                 moment = time.perf_counter()
-                expected = index.brute_force(text, TOP)
+                found.append(index.search(text, TOP))
+                ours.append(1000 * (time.perf_counter() - moment))
+                if not number % 2:
+                    theirs.append(theirs_side.query(words))
+            # The brute force after the timed queries: its lists of every
+            # posting would otherwise leave the next query a heap to refill.
+            brute, equal = [], 0
+            for words, hits in zip(drawn, found):
+                moment = time.perf_counter()
+                expected = index.brute_force(" ".join(words), TOP)
                 brute.append(1000 * (time.perf_counter() - moment))
                 equal += hits == expected
             results[kind] = {"ours": ours, "theirs": theirs, "brute": brute, "equal": equal,
                              "count": len(drawn)}
-    connection.close()
+    theirs_side.close()
     return results
 
 
