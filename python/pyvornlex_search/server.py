@@ -247,8 +247,12 @@ class _Server(ThreadingHTTPServer):
             self._slots.release()
 
     def handle_error(self, request: Any, client_address: Any) -> None:
-        if isinstance(sys.exc_info()[1], (ConnectionError, TimeoutError)):
-            return  # the client went away: nothing to tell anyone
+        # The client went away, or Ctrl-C closed its connection while the
+        # thread that serves it started (socketserver shuts a request down
+        # when process_request raises): nothing to tell anyone.
+        if isinstance(sys.exc_info()[1], (ConnectionError, TimeoutError)) or \
+                request.fileno() == -1:
+            return
         sys.stderr.write(f"error serving {client_address}:\n{traceback.format_exc()}")
 
 

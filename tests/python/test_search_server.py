@@ -3,7 +3,9 @@ as a program uses them: answers equal to `SearchIndex.search`, errors as JSON
 with their status, a database changed under a running server, Ctrl-C, and
 many clients at once on 127.0.0.1."""
 
+import contextlib
 import http.client
+import io
 import json
 import os
 import shutil
@@ -19,6 +21,7 @@ from unittest import mock
 from pyvornlex_search import EmptyQueryError, Hit, SearchIndex, add_documents, build_index
 from pyvornlex_search.analysis import fold_text
 from pyvornlex_search.answers import marks
+from pyvornlex_search import server as server_module
 from pyvornlex_search.server import MAX_K, MAX_QUERY
 
 from search_server import (HOSTILE, RECORDS, Server, files_of, search_path, write_corpus,
@@ -311,6 +314,38 @@ class Lifetime(Fixture):
                     self.assertEqual((result.returncode, result.stdout), (1, ""))
                     self.assertIn(message, result.stderr)
                     self.assertNotIn("Traceback", result.stderr)
+
+
+class StopWhileAThreadStarts(unittest.TestCase):
+    def test_a_connection_closed_by_ctrl_c_as_its_thread_starts_is_not_an_error(self):
+        # Ctrl-C inside Thread.start(): socketserver closes the request,
+        # and the thread, already running, finds its connection gone.
+        listener = socket.create_server(("127.0.0.1", 0))
+        client = socket.create_connection(listener.getsockname())
+        server = server_module._Server(listener, None, None, None)
+        started = []
+
+        def start_interrupted(thread):
+            started.append(thread)
+            raise KeyboardInterrupt
+
+        try:
+            with mock.patch.object(threading.Thread, "start", start_interrupted), \
+                    self.assertRaises(KeyboardInterrupt):
+                server._handle_request_noblock()
+            with contextlib.redirect_stderr(io.StringIO()) as said:
+                started[0].run()  # as it runs once the request is closed
+            self.assertEqual(said.getvalue(), "")
+            # Other failures are still told.
+            with contextlib.redirect_stderr(io.StringIO()) as said:
+                try:
+                    raise OSError("something else")
+                except OSError:
+                    server.handle_error(client, ("127.0.0.1", 1))
+            self.assertIn("error serving", said.getvalue())
+        finally:
+            client.close()
+            listener.close()
 
 
 class CommandLine(Fixture):
