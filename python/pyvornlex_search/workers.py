@@ -55,12 +55,13 @@ def _child(work: Callable[[], None], lifeline: int) -> None:
 
 
 def _stop(children: list[int], wait: float) -> None:
-    """Asks each child to stop as Ctrl-C would, then waits for them all;
-    those still running after `wait` seconds are killed."""
-    for pid in children:
-        os.kill(pid, signal.SIGINT)
+    """Asks the children to stop as Ctrl-C would, one after another, waiting
+    for each: two closing the database at the same moment can each leave its
+    write-ahead log to the other, and the files would outlast the server.
+    Those still running after `wait` seconds in all are killed."""
     deadline = time.monotonic() + wait
     for pid in children:
+        os.kill(pid, signal.SIGINT)
         while os.waitpid(pid, os.WNOHANG)[0] != pid:
             if time.monotonic() > deadline:
                 os.kill(pid, signal.SIGKILL)
