@@ -160,7 +160,7 @@ void bind_ranking(py::module_& module) {
             [](MaxScore& plan,
                const std::vector<std::tuple<double, double, double, std::uint64_t>>& terms,
                std::size_t k, const py::buffer& normalisers, py::function all_blocks,
-               py::function block_keys, py::function blocks) {
+               py::function block_keys, py::function blocks, bool removed) {
                 std::vector<QueryTerm> query;
                 query.reserve(terms.size());
                 for (const auto& [weight, low, high, postings] : terms) {
@@ -173,7 +173,7 @@ void bind_ranking(py::module_& module) {
                 CallbackStore store(std::move(all_blocks), std::move(block_keys),
                                     std::move(blocks));
                 const Normalisers by_doc{static_cast<const double*>(info.ptr),
-                                         static_cast<std::size_t>(info.shape[0])};
+                                         static_cast<std::size_t>(info.shape[0]), removed};
                 py::list result;
                 for (const Scored& scored : plan.candidates(query, k, by_doc, store)) {
                     result.append(py::make_tuple(scored.doc, scored.score));
@@ -181,9 +181,10 @@ void bind_ranking(py::module_& module) {
                 return result;
             },
             py::arg("terms"), py::arg("k"), py::arg("normalisers"), py::arg("all_blocks"),
-            py::arg("block_keys"), py::arg("blocks"),
+            py::arg("block_keys"), py::arg("blocks"), py::arg("removed") = false,
             "The documents that can be among the k best of the terms (weight, low, high, "
-            "postings), with exact scores; the callables read term i's blocks.");
+            "postings), with exact scores; the callables read term i's blocks. With "
+            "`removed`, postings of documents whose normaliser is NaN are passed over.");
 }
 
 }  // namespace vorn::typing::text

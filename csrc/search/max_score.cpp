@@ -48,7 +48,7 @@ std::size_t gallop(const Docs& docs, std::size_t from, std::uint32_t doc) {
 class TermPostings {
   public:
     // Forgets what the last query learnt; keeps the buffers.
-    void reset(std::size_t index, const QueryTerm& term, Normalisers normalisers) {
+    void reset(std::size_t index, const QueryTerm& term, const Normalisers& normalisers) {
         index_ = index;
         count_ = term.postings;
         normalisers_ = normalisers;
@@ -156,6 +156,22 @@ class TermPostings {
             throw std::invalid_argument(
                 "a posting of a document without a length: the file is damaged");
         }
+        if (normalisers_.removed) {
+            drop_removed(into_docs, into_tfs);
+        }
+    }
+
+    void drop_removed(Docs& docs_of, std::vector<std::uint32_t>& tfs_of) const {
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < docs_of.size(); ++i) {
+            if (!std::isnan(normalisers_.values[docs_of[i]])) {
+                docs_of[kept] = docs_of[i];
+                tfs_of[kept] = tfs_of[i];
+                ++kept;
+            }
+        }
+        docs_of.resize(kept);
+        tfs_of.resize(kept);
     }
 
     void merge_found(const Docs& found_docs, const std::vector<std::uint32_t>& found_tfs) {
@@ -295,7 +311,7 @@ namespace {
 
 class Plan {
   public:
-    Plan(const std::vector<QueryTerm>& terms, std::size_t k, Normalisers normalisers,
+    Plan(const std::vector<QueryTerm>& terms, std::size_t k, const Normalisers& normalisers,
          PostingStore& store, MaxScore::Buffers& buffers)
         : terms_(terms),
           k_(k),
@@ -472,7 +488,7 @@ MaxScore::MaxScore() : buffers_(std::make_unique<Buffers>()) {}
 MaxScore::~MaxScore() = default;
 
 std::vector<Scored> MaxScore::candidates(const std::vector<QueryTerm>& terms, std::size_t k,
-                                         Normalisers normalisers, PostingStore& store) {
+                                         const Normalisers& normalisers, PostingStore& store) {
     if (k == 0) {
         throw std::invalid_argument("k must be positive");
     }
@@ -483,7 +499,7 @@ std::vector<Scored> MaxScore::candidates(const std::vector<QueryTerm>& terms, st
 }
 
 std::vector<Scored> max_score_candidates(const std::vector<QueryTerm>& terms, std::size_t k,
-                                         Normalisers normalisers, PostingStore& store) {
+                                         const Normalisers& normalisers, PostingStore& store) {
     MaxScore plan;
     return plan.candidates(terms, k, normalisers, store);
 }

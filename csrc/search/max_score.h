@@ -48,10 +48,13 @@ class PostingStore {
 };
 
 // Every document's length normaliser K of BM25 by number: a posting of a
-// word that occurs tf times weighs tf / (tf + K).
+// word that occurs tf times weighs tf / (tf + K). A removed document's K is
+// NaN: removal leaves its postings in the blocks until they are compacted,
+// and with `removed` set they are dropped as blocks are decoded.
 struct Normalisers {
     const double* values = nullptr;
     std::size_t size = 0;
+    bool removed = false;
 };
 
 struct Scored {
@@ -73,7 +76,7 @@ class MaxScore {
 
     // See max_score_candidates.
     std::vector<Scored> candidates(const std::vector<QueryTerm>& terms, std::size_t k,
-                                   Normalisers normalisers, PostingStore& store);
+                                   const Normalisers& normalisers, PostingStore& store);
 
     struct Buffers;
 
@@ -85,6 +88,6 @@ class MaxScore {
 // document of the top k, and those that come within the margin of the k-th
 // (the caller breaks ties). Reads as little of the lists as it can.
 std::vector<Scored> max_score_candidates(const std::vector<QueryTerm>& terms, std::size_t k,
-                                         Normalisers normalisers, PostingStore& store);
+                                         const Normalisers& normalisers, PostingStore& store);
 
 }  // namespace vorn::typing::text

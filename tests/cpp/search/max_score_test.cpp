@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <random>
 #include <set>
@@ -148,19 +149,22 @@ void sort_best_first(std::vector<Scored>& scored) {
     });
 }
 
-// Through `plan` where given, kept from earlier queries.
+// Through `plan` where given, kept from earlier queries; with `removed`, the
+// store may hold postings of documents whose normaliser is NaN.
 std::vector<Scored> candidates(const Table& table, std::size_t k, PostingStore& store,
-                               bool loose = false, MaxScore* plan = nullptr) {
-    const Normalisers normalisers = {table.normalisers.data(), table.normalisers.size()};
+                               bool loose = false, MaxScore* plan = nullptr, bool removed = false) {
+    const Normalisers normalisers = {table.normalisers.data(), table.normalisers.size(), removed};
     return plan == nullptr ? max_score_candidates(query_terms(table, loose), k, normalisers, store)
                            : plan->candidates(query_terms(table, loose), k, normalisers, store);
 }
 
 // The candidates are matches with their brute-force scores, bit for bit, and
-// hold the brute force's first k, ties by document.
-void expect_top_k(const Table& table, std::size_t k, bool loose = false, MaxScore* plan = nullptr) {
-    MemoryStore store(table.lists);
-    std::vector<Scored> found = candidates(table, k, store, loose, plan);
+// hold the brute force's first k, ties by document. The store holds `stored`
+// where given: the table's lists and the postings of removed documents.
+void expect_top_k(const Table& table, std::size_t k, bool loose = false, MaxScore* plan = nullptr,
+                  const std::vector<Postings>* stored = nullptr) {
+    MemoryStore store(stored == nullptr ? table.lists : *stored);
+    std::vector<Scored> found = candidates(table, k, store, loose, plan, stored != nullptr);
     std::vector<Scored> expected = brute_force(table);
     std::map<std::uint32_t, double> exact;
     for (const Scored& entry : expected) {
@@ -328,6 +332,44 @@ TEST(MaxScore, RefusesAPostingOfADocumentWithoutANormaliser) {
     MemoryStore larger(looked_up.lists);
     EXPECT_THROW(candidates(looked_up, 1, larger), std::invalid_argument);
     EXPECT_EQ(larger.calls[0].all, 0U);
+}
+
+TEST(MaxScore, PassesOverThePostingsOfRemovedDocuments) {
+    // The best documents are removed too: were any of them kept, it would
+    // outrank the live ones, and a k-th score it set would drop live ones.
+    for (std::uint32_t seed = 1; seed <= 6; ++seed) {
+        std::mt19937 random(seed);
+        const Table stored = random_table({3000, {0.6, 0.2, 0.01}, -0.5, 3.0}, random);
+        std::vector<Scored> best = brute_force(stored);
+        sort_best_first(best);
+        std::set<std::uint32_t> removed;
+        for (std::size_t i = 0; i < 20; ++i) {
+            removed.insert(best[i].doc);
+        }
+        std::bernoulli_distribution chosen(0.25);
+        for (std::uint32_t doc = 0; doc < 3000; ++doc) {
+            if (chosen(random)) {
+                removed.insert(doc);
+            }
+        }
+        Table live = stored;
+        for (const std::uint32_t doc : removed) {
+            live.normalisers[doc] = std::numeric_limits<double>::quiet_NaN();
+        }
+        for (Postings& list : live.lists) {
+            list.erase(std::remove_if(list.begin(), list.end(),
+                                      [&removed](const auto& posting) {
+                                          return removed.count(posting.first) != 0;
+                                      }),
+                       list.end());
+            ASSERT_FALSE(list.empty());
+        }
+        for (const std::size_t k : {std::size_t{1}, std::size_t{10}, std::size_t{3000}}) {
+            SCOPED_TRACE("seed " + std::to_string(seed) + ", k " + std::to_string(k));
+            expect_top_k(live, k, false, nullptr, &stored.lists);
+            expect_top_k(live, k, true, nullptr, &stored.lists);
+        }
+    }
 }
 
 TEST(MaxScore, OnePlanAnswersQueryAfterQuery) {
