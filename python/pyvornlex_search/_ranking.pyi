@@ -33,4 +33,5 @@ class Ranker:
     def top_k(self, terms: Sequence[tuple[float, float, float, int]], k: int,
               normalisers: array,  # type: ignore[type-arg]
               all_blocks: Callable[[int], _Rows], block_keys: Callable[[int], list[int]],
-              blocks: Callable[[int, list[int]], _Rows]) -> list[tuple[int, float]]: ...
+              blocks: Callable[[int, list[int]], _Rows],
+              removed: bool = False) -> list[tuple[int, float]]: ...

@@ -158,7 +158,8 @@ def _build_file(path: str, files: list, analyzer: Analyzer,  # type: ignore[type
         for key, value in (("analysis", analyzer.analysis.to_json()),
                            ("fingerprints", analyzer.analysis.fingerprints()),
                            ("documents", shape.to_json()), ("b", b"%f" % b),
-                           ("k1", b"%f" % k1), ("next_doc", 1), ("length_total", 0)):
+                           ("k1", b"%f" % k1), ("next_doc", 1), ("length_total", 0),
+                           ("removed_postings", 0)):
             set_meta(connection, key, value)
         writer = DocumentWriter(connection, analyzer, shape, progress)
         writer.add_files(files)

@@ -12,8 +12,17 @@ derived from the counts of the `token` table and the totals in `meta`
 meta keys: 'model' (the model file's bytes), 'analysis' and 'fingerprints'
 (how text becomes words, and the files it reads: analysis.py), 'documents'
 (the shape of a document and the corpus encoding: corpus.py), 'next_doc'
-(the number the next document gets: numbers are never given twice) and
-'length_total' (the words of all documents).
+(the number the next document gets: numbers are never given twice),
+'length_total' (the words of all documents) and 'removed_postings'.
+
+A file's documents are found by the index on `document(source)`: a sync
+keeps the documents of an edited file that did not change, so a file's
+numbers need not be consecutive. Removing documents leaves their postings in
+the blocks, so that a sync that
+replaces a few documents does not rewrite a block of every word they hold:
+their lengths become 0, which readers take as "pass over", and their
+postings are counted in 'removed_postings' until a removal finds them more
+than an eighth of the live postings and rewrites the blocks without them.
 """
 
 from __future__ import annotations
@@ -30,7 +39,7 @@ __all__ = ["APPLICATION_ID", "LAYOUT_VERSION", "SCHEMA", "TABLES", "LENGTH_CHUNK
 # "VORN" in ASCII: SQLite keeps it in the file header (PRAGMA application_id).
 APPLICATION_ID = 0x564F524E
 # Raised whenever a table or the meaning of a stored value changes.
-LAYOUT_VERSION = 4
+LAYOUT_VERSION = 5
 # Documents per row of the `length` table.
 LENGTH_CHUNK = 4096
 
@@ -52,6 +61,7 @@ CREATE TABLE document(
     record,
     text TEXT NOT NULL);
 CREATE UNIQUE INDEX document_record ON document(record) WHERE record IS NOT NULL;
+CREATE INDEX document_source ON document(source);
 CREATE TABLE length(chunk INTEGER PRIMARY KEY, lengths BLOB NOT NULL);
 CREATE TABLE token(
     word TEXT PRIMARY KEY,

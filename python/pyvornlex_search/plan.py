@@ -15,14 +15,16 @@ terms with the largest possible contributions are read in full and the
 others only looked up, a few blocks each, for the documents that can still
 reach the top k. It reads the blocks through the three functions of
 postings.py it is given, and returns the candidates with their exact scores;
-ties are broken here. The brute force stays in the interpreter, computed
+ties are broken here. Both plans pass over the postings that removed
+documents left in the blocks (their lengths are 0, their weights NaN). The brute force stays in the interpreter, computed
 another way, as the reference the fast plan is checked against."""
 
 from __future__ import annotations
 
 import heapq
 import sqlite3
-from itertools import repeat
+from array import array
+from itertools import compress, repeat
 from operator import add, mul
 from typing import Callable, Hashable, Iterable, NamedTuple, Sequence
 
@@ -81,7 +83,11 @@ def brute_force(connection: sqlite3.Connection, terms: Sequence[Term], k: int,
     lists = []
     for term in terms:
         docs, tfs = postings.read_postings(connection, term.token)
-        lists.append((docs, weigher.weights(docs, tfs)))
+        weights = weigher.weights(docs, tfs)
+        if weigher.removed:  # a removed document's weights are NaN
+            live = [weight == weight for weight in weights]
+            docs, weights = array("I", compress(docs, live)), list(compress(weights, live))
+        lists.append((docs, weights))
     matches = sorted(set().union(*(docs for docs, _ in lists)))
     scores = [0.0] * len(matches)
     for term, (docs, weights) in zip(terms, lists):
@@ -103,5 +109,6 @@ def top_k(connection: sqlite3.Connection, terms: Sequence[Term], k: int, weigher
         weigher.normalisers(),
         lambda term: postings.block_rows(connection, tokens[term]),
         lambda term: postings.block_keys(connection, tokens[term]),
-        lambda term, keys: postings.some_block_rows(connection, tokens[term], keys))
+        lambda term, keys: postings.some_block_rows(connection, tokens[term], keys),
+        weigher.removed)
     return _ranked(dict(candidates), k, order)

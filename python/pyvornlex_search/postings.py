@@ -19,14 +19,14 @@ from __future__ import annotations
 import json
 import sqlite3
 from array import array
-from bisect import bisect_left
-from itertools import chain
+from itertools import chain, compress
 from typing import Callable, NamedTuple, Sequence
 
 from . import _ranking
+from .errors import DatabaseError
 
 __all__ = ["BLOCK", "PostingWriter", "TokenStats", "read_postings", "block_rows",
-           "block_keys", "some_block_rows", "delete_postings", "frequency_code", "pack",
+           "block_keys", "some_block_rows", "drop_removed", "frequency_code", "pack",
            "unpack"]
 
 BLOCK = _ranking.BLOCK
@@ -170,42 +170,25 @@ class PostingWriter:
             self.count += postings
 
 
-def delete_postings(connection: sqlite3.Connection, token: int,
-                    docs: Sequence[int]) -> tuple[int, int]:
-    """Removes the postings of the documents `docs` (ascending) from a word's
-    blocks; returns how many there were and their occurrences. Only the
-    blocks that hold them are read and rewritten, and each by slices, so a
-    few documents cost a few blocks, not the list."""
-    removed = occurrences = 0
-    rows = connection.execute("SELECT first_doc, docs, tfs FROM posting WHERE token = ? AND "
-                              "first_doc <= ? ORDER BY first_doc DESC", (token, docs[-1]))
-    end = len(docs)
-    for first_doc, docs_blob, tfs_blob in rows:
-        start = bisect_left(docs, first_doc, 0, end)
-        if start < end:
-            block_docs, block_tfs = unpack(docs_blob, tfs_blob)
-            kept_docs, kept_tfs = array("I"), array(block_tfs.typecode)
-            at = 0
-            for doc in docs[start:end]:
-                found = bisect_left(block_docs, doc, at)
-                if found < len(block_docs) and block_docs[found] == doc:
-                    kept_docs.extend(block_docs[at:found])
-                    kept_tfs.extend(block_tfs[at:found])
-                    occurrences += block_tfs[found]
-                    removed += 1
-                    at = found + 1
-            if at:  # something went
-                kept_docs.extend(block_docs[at:])
-                kept_tfs.extend(block_tfs[at:])
-                if kept_docs:
-                    connection.execute(
-                        "UPDATE posting SET first_doc = ?, docs = ?, tfs = ? WHERE token = ? "
-                        "AND first_doc = ?", (kept_docs[0], *pack(kept_docs, kept_tfs), token,
-                                              first_doc))
-                else:
-                    connection.execute("DELETE FROM posting WHERE token = ? AND first_doc = ?",
-                                       (token, first_doc))
-        end = start
-        if end == 0:
-            break
-    return removed, occurrences
+def drop_removed(connection: sqlite3.Connection,
+                 lengths: Sequence[int]) -> int:
+    """Rewrites the blocks of every word that holds postings of removed
+    documents (length 0 in `lengths`, by number) without them, BLOCK
+    postings a block; returns how many postings went. A word at a time:
+    memory stays bounded by the longest list."""
+    dropped = 0
+    tokens = [row[0] for row in connection.execute("SELECT DISTINCT token FROM posting")]
+    for token in tokens:
+        docs, tfs = read_postings(connection, token)
+        if docs and docs[-1] >= len(lengths):
+            raise DatabaseError("a posting of a document without a length: the file is damaged")
+        live = list(map(bool, map(lengths.__getitem__, docs)))
+        if all(live):
+            continue
+        docs, tfs = array("I", compress(docs, live)), array("I", compress(tfs, live))
+        dropped += len(live) - len(docs)
+        connection.execute("DELETE FROM posting WHERE token = ?", (token,))
+        connection.executemany(_WRITE, [(token, docs[start], *pack(docs[start:start + BLOCK],
+                                                                    tfs[start:start + BLOCK]))
+                                        for start in range(0, len(docs), BLOCK)])
+    return dropped

@@ -95,9 +95,10 @@ class SearchIndex:
             self._doc_count = self._connection.execute(
                 "SELECT count(*) FROM document").fetchone()[0]
             lengths = read_lengths(self._connection)
+            removed = int(meta(self._connection, "removed_postings"))  # type: ignore[call-overload]
             if self._doc_count:
                 self._weigher = Weigher(self._model.b(), self._model.k1(),
-                                        self._average(content), lengths)
+                                        self._average(content), lengths, removed > 0)
             self._data_version = version
 
     @staticmethod

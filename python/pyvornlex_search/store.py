@@ -21,7 +21,7 @@ from _pyvornlex_files.model_file import INT32_MAX, model_text, updated_model_tex
 from .errors import SearchToolError
 from .layout import LENGTH_CHUNK, meta, set_meta
 
-__all__ = ["CountLimitError", "read_lengths", "write_lengths", "derive_model"]
+__all__ = ["CountLimitError", "read_lengths", "write_lengths", "clear_lengths", "derive_model"]
 
 _SWAP = sys.byteorder != "little"
 
@@ -73,6 +73,24 @@ def write_lengths(connection: sqlite3.Connection, first_doc: int,
         connection.execute("INSERT OR REPLACE INTO length(chunk, lengths) VALUES (?, ?)",
                            (chunk, _packed(stored)))
         doc = stop
+
+
+def clear_lengths(connection: sqlite3.Connection, docs: Iterable[int]) -> None:
+    """Sets the lengths of the documents `docs` to 0: they are removed."""
+    places: dict[int, list[int]] = {}
+    for doc in docs:
+        places.setdefault(doc // LENGTH_CHUNK, []).append(doc % LENGTH_CHUNK)
+    for chunk, offsets in places.items():
+        row = connection.execute("SELECT lengths FROM length WHERE chunk = ?",
+                                 (chunk,)).fetchone()
+        if row is None:
+            continue
+        stored = _unpacked(row[0])
+        for offset in offsets:
+            if offset < len(stored):
+                stored[offset] = 0
+        connection.execute("UPDATE length SET lengths = ? WHERE chunk = ?",
+                           (_packed(stored), chunk))
 
 
 def derive_model(connection: sqlite3.Connection, changed: Iterable[str] | None = None) -> bytes:

@@ -1,11 +1,15 @@
 """Databases of older layouts keep working: the first run that opens one
 upgrades it in place, in one transaction.
 
-Layouts 2 and 3 stored the same rows as layout 4, but each posting block in
-another form: layout 2 as two plain little-endian arrays, layout 3 with the
-document numbers by byte plane and both arrays deflated, which made a query
-spend most of its time inflating. The upgrade packs every block again
-(csrc/search/posting_block.h) and changes nothing else.
+Layout 4 removed documents' postings from the blocks at once and kept a
+file's documents under consecutive numbers; layout 5 may leave them there,
+counted in meta 'removed_postings', and finds a file's documents by an index
+(layout.py). The upgrade adds the count (0) and the index, and changes
+nothing else. Layouts 2 and 3 stored the same
+rows as layout 4, but each posting block in another form: layout 2 as two
+plain little-endian arrays, layout 3 with the document numbers by byte plane
+and both arrays deflated, which made a query spend most of its time
+inflating. The upgrade packs every block again (csrc/search/posting_block.h).
 
 Layout 1 cut text with the standard dictionaries, without folding and with
 no stop words; the upgrade records that analysis, keeps every document, its
@@ -44,8 +48,8 @@ def upgrade_if_needed(database: str, *, jieba: Jieba | None = None,
         version = layout_version(connection, database)
     if version == LAYOUT_VERSION:
         return False
-    if version in (2, 3):
-        return write_transaction(database, wait, partial(_repack, database, version))
+    if version in (2, 3, 4):
+        return write_transaction(database, wait, partial(_upgrade_blocks, database, version))
     legacy = Analysis.legacy()
     analyzer = analyzer_for(legacy, jieba, threads)
 
@@ -91,9 +95,18 @@ def _move_tables(connection: sqlite3.Connection) -> None:
     connection.execute("DROP TABLE old_source")
 
 
-def _repack(database: str, version: int, connection: sqlite3.Connection) -> bool:
+def _upgrade_blocks(database: str, version: int, connection: sqlite3.Connection) -> bool:
     if layout_version(connection, database) != version:
         return False  # another process upgraded it meanwhile
+    if version < 4:
+        _repack(database, version, connection)
+    set_meta(connection, "removed_postings", 0)
+    connection.execute("CREATE INDEX document_source ON document(source)")
+    connection.execute(f"PRAGMA user_version = {LAYOUT_VERSION}")
+    return True
+
+
+def _repack(database: str, version: int, connection: sqlite3.Connection) -> None:
     read = _layout_two_block if version == 2 else unpack
     # A word's blocks at a time: memory stays bounded by the longest list.
     tokens = [row[0] for row in connection.execute("SELECT DISTINCT token FROM posting")]
@@ -109,8 +122,6 @@ def _repack(database: str, version: int, connection: sqlite3.Connection) -> bool
             repacked.append((*pack(docs, tfs), token, first_doc))
         connection.executemany("UPDATE posting SET docs = ?, tfs = ? "
                                "WHERE token = ? AND first_doc = ?", repacked)
-    connection.execute(f"PRAGMA user_version = {LAYOUT_VERSION}")
-    return True
 
 
 def _layout_two_block(docs_blob: bytes, tfs_blob: bytes) -> tuple[array, array]:  # type: ignore[type-arg]

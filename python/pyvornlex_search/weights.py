@@ -12,6 +12,7 @@ it was indexed."""
 
 from __future__ import annotations
 
+import math
 from array import array
 from operator import add, truediv
 from typing import Iterable
@@ -20,11 +21,14 @@ __all__ = ["Weigher"]
 
 
 class _Normalisers(dict[int, float]):
-    """length -> the length normaliser K of BM25, each computed once."""
+    """length -> the length normaliser K of BM25, each computed once. A
+    document without a length (removed, or never stored) has none: NaN, so
+    that a posting that removal left in a block weighs nothing by mistake."""
 
     def __init__(self, b: float, k1: float, average: float) -> None:
         super().__init__()
         self._b, self._k1, self._average = b, k1, average
+        self[0] = math.nan
 
     def __missing__(self, length: int) -> float:
         normaliser = ((length / self._average) * self._b + (1.0 - self._b)) * self._k1
@@ -33,11 +37,14 @@ class _Normalisers(dict[int, float]):
 
 
 class Weigher:
-    """The weights of a model's documents, given their lengths by number."""
+    """The weights of a model's documents, given their lengths by number;
+    `removed`: whether blocks still hold postings of removed documents
+    (length 0), which every reader must then pass over."""
 
     def __init__(self, b: float, k1: float, average: float,
-                 lengths: array) -> None:  # type: ignore[type-arg]
+                 lengths: array, removed: bool = False) -> None:  # type: ignore[type-arg]
         self.b, self.k1, self.average = b, k1, average
+        self.removed = removed
         self._normalisers = _Normalisers(b, k1, average)
         self.lengths = lengths  # index: document number
         self._by_doc: array | None = None  # type: ignore[type-arg]

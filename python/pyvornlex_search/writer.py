@@ -12,7 +12,7 @@ from __future__ import annotations
 
 import json
 import sqlite3
-from collections import deque
+from collections import Counter, deque
 from concurrent.futures import Future, ThreadPoolExecutor
 from itertools import chain, islice
 from typing import Callable, Iterable, Iterator, NamedTuple, Sequence
@@ -21,8 +21,8 @@ from .analysis import Analyzer
 from .corpus import Document, DocumentShape, FileReading, SourceFile
 from .errors import CorpusError
 from .layout import meta, set_meta
-from .postings import PostingWriter, delete_postings
-from .store import write_lengths
+from .postings import PostingWriter, drop_removed
+from .store import clear_lengths, read_lengths, write_lengths
 
 __all__ = ["Skipped", "DocumentWriter", "remove_documents", "recut_stored", "BATCH"]
 
@@ -150,6 +150,30 @@ class DocumentWriter:
                  reading.sha256, first, last))
             self._note_skipped(reading)
 
+    def add_read(self, source_id: int, reading: FileReading, documents: list[Document],
+                 kept: Sequence[int]) -> None:
+        """Stores `documents`, read from `reading`'s file, under the file's
+        stored `source` row, which then describes the file as read; `kept`:
+        the file's stored documents that stay."""
+        first = self._next_doc
+        for batch in _batches(iter(documents), BATCH):
+            self._add_batch(source_id, batch, self._analyzer.cut_many(
+                [document.text for document in batch]))
+            if self._progress is not None:
+                self._progress(len(batch), 0)
+        numbers = list(kept)
+        if self._next_doc > first:
+            numbers += [first, self._next_doc - 1]
+        source = reading.source
+        self._connection.execute(
+            "UPDATE source SET size = ?, mtime_ns = ?, sha256 = ?, first_doc = ?, last_doc = ? "
+            "WHERE id = ?", (source.size, source.mtime_ns, reading.sha256,
+                             min(numbers, default=self._next_doc),
+                             max(numbers, default=self._next_doc - 1), source_id))
+        if self._progress is not None:
+            self._progress(0, source.size)
+        self._note_skipped(reading)
+
     @staticmethod
     def _batches(readings: list[FileReading]) -> Iterator[tuple[int, list[Document], int]]:
         """Batches of one file's documents: (the file's number, the batch,
@@ -275,55 +299,71 @@ def remove_documents(connection: sqlite3.Connection, analyzer: Analyzer,
                      docs: Iterable[int], progress: Progress | None = None,
                      changed_words: set[str] | None = None) -> int:
     """Removes the documents `docs` (ascending numbers; any that are not
-    stored are passed over) with their postings and their share of the
-    counts; returns how many were removed, and adds the words whose counts
-    changed to `changed_words`."""
-    removed = 0
+    stored are passed over) with their share of the counts; returns how many
+    were removed, and adds the words whose counts changed to `changed_words`.
+
+    Their postings stay in the blocks, passed over by readers (their lengths
+    become 0), until they pass an eighth of the live postings: the blocks are
+    then rewritten without them. Rewriting a block of every word a removed
+    document held would make a sync that replaces 1 % of a corpus cost far
+    more than 1 % of indexing it."""
+    removed = postings = 0
     pending = iter(docs)
     while True:
         numbers = list(islice(pending, BATCH))
         if not numbers:
-            return removed
+            break
         rows = connection.execute(
             "SELECT id, text FROM document WHERE id IN (SELECT value FROM json_each(?)) "
             "ORDER BY id", (_json_list(numbers),)).fetchall()
         if not rows:
             continue
-        words = analyzer.cut_many([text for _, text in rows])
-        by_word: dict[str, list[int]] = {}
+        counts: dict[str, list[int]] = {}  # word -> [postings, occurrences]
         length_total = 0
-        for (doc, _), document_words in zip(rows, words):
+        for document_words in analyzer.cut_many([text for _, text in rows]):
             length_total += len(document_words)
-            for word in set(document_words):
-                by_word.setdefault(word, []).append(doc)
-        _remove_postings(connection, by_word)
+            for word, frequency in Counter(document_words).items():
+                count = counts.setdefault(word, [0, 0])
+                count[0] += 1
+                count[1] += frequency
+        _lower_counts(connection, counts)
         if changed_words is not None:
-            changed_words.update(by_word)
+            changed_words.update(counts)
+        postings += sum(count[0] for count in counts.values())
+        gone = [doc for doc, _ in rows]
         connection.execute("DELETE FROM document WHERE id IN (SELECT value FROM json_each(?))",
-                           (_json_list([doc for doc, _ in rows]),))
+                           (_json_list(gone),))
+        clear_lengths(connection, gone)
         total = int(meta(connection, "length_total"))  # type: ignore[call-overload]
         set_meta(connection, "length_total", total - length_total)
         removed += len(rows)
         if progress is not None:
             progress(len(rows), 0)
+    if postings:
+        waiting = int(meta(connection, "removed_postings")) + postings  # type: ignore[call-overload]
+        live = connection.execute("SELECT coalesce(sum(postings), 0) FROM token").fetchone()[0]
+        if 8 * waiting > live:
+            drop_removed(connection, read_lengths(connection))
+            waiting = 0
+        set_meta(connection, "removed_postings", waiting)
+    return removed
 
 
-def _remove_postings(connection: sqlite3.Connection, by_word: dict[str, list[int]]) -> None:
-    """Takes the documents `by_word[word]` out of each word's postings and counts."""
-    rows = {word: (token, postings) for word, token, postings in connection.execute(
-        "SELECT word, id, postings FROM token WHERE word IN (SELECT value FROM json_each(?))",
-        (json.dumps(list(by_word), ensure_ascii=False),))}
+def _lower_counts(connection: sqlite3.Connection, counts: dict[str, list[int]]) -> None:
+    """Takes removed documents' `counts[word]` (postings, occurrences) out of the words' rows."""
+    rows = {word: (postings, occurrences) for word, postings, occurrences in connection.execute(
+        "SELECT word, postings, occurrences FROM token WHERE word IN "
+        "(SELECT value FROM json_each(?))", (json.dumps(list(counts), ensure_ascii=False),))}
     emptied, lowered = [], []
-    for word, docs in by_word.items():
-        token, postings = rows.get(word, (None, 0))
-        count, occurrences = (0, 0) if token is None else delete_postings(connection, token, docs)
-        if count != len(docs):
+    for word, (postings, occurrences) in counts.items():
+        stored = rows.get(word, (0, 0))
+        if stored[0] < postings or stored[1] < occurrences:
             raise CorpusError(f"the stored text no longer cuts into the stored words (word "
                               f"{word!r}): the database is damaged; build it again")
-        if count == postings:
+        if stored[0] == postings:
             emptied.append((word,))
         else:
-            lowered.append((count, occurrences, word))
+            lowered.append((postings, occurrences, word))
     connection.executemany("DELETE FROM token WHERE word = ?", emptied)
     connection.executemany("UPDATE token SET postings = postings - ?, "
                            "occurrences = occurrences - ? WHERE word = ?", lowered)
@@ -341,6 +381,7 @@ def recut_stored(connection: sqlite3.Connection, analyzer: Analyzer, shape: Docu
     for table in ("posting", "token", "length"):
         connection.execute(f"DELETE FROM {table}")
     set_meta(connection, "length_total", 0)
+    set_meta(connection, "removed_postings", 0)
     first = connection.execute("SELECT coalesce(min(id), 1) FROM document").fetchone()[0]
     writer = DocumentWriter(connection, analyzer, shape, progress, first_doc=first)
     last = 0

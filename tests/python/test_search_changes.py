@@ -13,9 +13,11 @@ from contextlib import closing
 from unittest import mock
 
 from pyvornlex_search import (CorpusError, SearchIndex, WriterBusyError, add_documents,
-                              build_index, delete_documents, sync)
+                              build_index, delete_documents, reencode, sync)
 from pyvornlex_search import analysis as analysis_module
 from pyvornlex_search import corpus as corpus_module
+from pyvornlex_search.postings import read_postings
+from pyvornlex_search.store import read_lengths
 
 from search_helpers import Scratch, analyzer, documents, places, stored_model, table_contents
 from sqlite_corpus import WORDS, corpus_lines, queries
@@ -119,6 +121,130 @@ class SyncEqualsAFreshIndex(Scratch):
         write(os.path.join(folder, "b.txt"), "杭州西湖\n")
         sync(folder, database, analyzer=analyzer())
         self.assert_same_as_fresh(database, folder, "again")
+
+
+def removed_postings(database):
+    """(the count the database keeps, the postings its blocks hold of
+    documents without a length, the postings they hold of the others)."""
+    with closing(sqlite3.connect(database)) as connection:
+        counted = connection.execute(
+            "SELECT value FROM meta WHERE key = 'removed_postings'").fetchone()[0]
+        lengths = read_lengths(connection)
+        dead = live = 0
+        for (token,) in connection.execute("SELECT DISTINCT token FROM posting").fetchall():
+            docs, _ = read_postings(connection, token)
+            gone = sum(1 for doc in docs if not lengths[doc])
+            dead, live = dead + gone, live + len(docs) - gone
+    return counted, dead, live
+
+
+def numbers(database):
+    """(path, line) -> the document's number."""
+    with closing(sqlite3.connect(database)) as connection:
+        return {(path, line): doc for doc, path, line in connection.execute(
+            "SELECT document.id, source.path, document.line FROM document "
+            "JOIN source ON source.id = document.source")}
+
+
+class EditedFiles(Scratch):
+    """A changed file's documents that it still holds stay as they are: an
+    edit replaces the documents it touched, whatever the file's length."""
+
+    def test_only_the_lines_that_changed_are_replaced(self):
+        folder = self.path("notes")
+        lines = [line for line in dict.fromkeys(corpus_lines(40, seed=51)) if line][:30]
+        path = os.path.join(folder, "a.txt")
+        write(path, "\n".join(lines) + "\n")
+        write(os.path.join(folder, "b.txt"), "\n".join(corpus_lines(5, seed=52)) + "\n")
+        database = self.path("notes.db")
+        build_index(folder, database, analyzer=analyzer())
+        before = numbers(database)
+        # One line edited, one deleted, two inserted (one a copy of a kept
+        # line), and a blank line: most lines move.
+        edited = ["杭州的龙井茶很有名", lines[0]] + lines[:5] + ["西湖 " + lines[5]] + \
+            lines[7:20] + [""] + lines[20:]
+        write(path, "\n".join(edited) + "\n")
+        report = sync(folder, database, analyzer=analyzer())
+        self.assertEqual((report.documents, report.removed, report.changed_files), (3, 2, 1))
+        SyncEqualsAFreshIndex.assert_same_as_fresh(self, database, folder, "edited")
+        of_a = [{doc for (source, _), doc in held.items() if source == path}
+                for held in (before, numbers(database))]
+        self.assertEqual((len(of_a[1] - of_a[0]), len(of_a[0] - of_a[1])), (3, 2))
+        # A file whose lines only moved keeps every document; one emptied loses all.
+        write(path, "\n\n" + "\n".join(edited) + "\n")
+        moved = sync(folder, database, analyzer=analyzer())
+        self.assertEqual((moved.documents, moved.removed), (0, 0))
+        SyncEqualsAFreshIndex.assert_same_as_fresh(self, database, folder, "moved")
+        held = sum(1 for source, _ in numbers(database) if source == path)
+        write(path, "\n")
+        emptied = sync(folder, database, analyzer=analyzer())
+        self.assertEqual((emptied.documents, emptied.removed), (0, held))
+        SyncEqualsAFreshIndex.assert_same_as_fresh(self, database, folder, "emptied")
+
+    def test_records_are_matched_by_id_and_text_and_may_move_between_files(self):
+        folder = self.path("records")
+        rows = [{"id": f"r{number}", "text": line}
+                for number, line in enumerate(corpus_lines(12, seed=53))]
+        first, second = os.path.join(folder, "a.jsonl"), os.path.join(folder, "b.jsonl")
+
+        def put(path, records):
+            write(path, "".join(json.dumps(row, ensure_ascii=False) + "\n" for row in records))
+
+        put(first, rows[:8])
+        put(second, rows[8:])
+        database = self.path("records.db")
+        build_index(folder, database, documents="record", analyzer=analyzer())
+        # r1's text changes, r2 moves to the other file, r9 is dropped, and
+        # r3 keeps its text under a new id.
+        rows[1] = {"id": "r1", "text": "杭州的龙井茶很有名"}
+        put(first, [rows[0], rows[1], {"id": "r3b", "text": rows[3]["text"]}] + rows[4:8])
+        put(second, [rows[8], rows[2]] + rows[10:])
+        report = sync(folder, database, analyzer=analyzer())
+        self.assertEqual((report.documents, report.removed), (3, 4))
+        SyncEqualsAFreshIndex.assert_same_as_fresh(self, database, folder, "records",
+                                                   documents="record")
+        with SearchIndex(database, analyzer=analyzer()) as index:
+            self.assertEqual(index.search("龙井茶", 1)[0].id, "r1")
+
+
+class RemovedPostings(Scratch):
+    """Removal leaves postings in the blocks until they pass an eighth of the
+    live ones; no reader may see them, and the count must stay exact."""
+
+    def test_left_in_blocks_then_dropped_and_never_found(self):
+        folder = self.path("notes")
+        for number in range(24):
+            write(os.path.join(folder, f"n{number:02d}.txt"),
+                  "\n".join(corpus_lines(20, seed=200 + number)) + "\n")
+        # The best match of its words, by far, in a file about to go.
+        write(os.path.join(folder, "n00.txt"), "杭州 龙井 杭州 龙井 杭州\n")
+        database = self.path("notes.db")
+        build_index(folder, database, analyzer=analyzer())
+        opened = SearchIndex(database, analyzer=analyzer())  # before any removal
+        self.addCleanup(opened.close)
+        self.assertEqual(opened.search("杭州 龙井", 1)[0].source, os.path.join(folder, "n00.txt"))
+        left, dropped = [], []
+        for step, name in enumerate(sorted(os.listdir(folder))[:8]):
+            os.unlink(os.path.join(folder, name))
+            before = removed_postings(database)[1]
+            sync(folder, database, analyzer=analyzer())
+            counted, dead, live = removed_postings(database)
+            with self.subTest(step=step):
+                self.assertEqual(counted, dead)
+                with closing(sqlite3.connect(database)) as connection:
+                    self.assertEqual(live, connection.execute(
+                        "SELECT sum(postings) FROM token").fetchone()[0])
+                (left if dead > before else dropped).append(step)
+                self.assertLessEqual(8 * dead, live)
+                SyncEqualsAFreshIndex.assert_same_as_fresh(self, database, folder, step)
+                self.assertNotIn(os.path.join(folder, "n00.txt"),
+                                 {hit.source for hit in opened.search("杭州 龙井", 50)})
+                self.assertEqual(opened.search("杭州 龙井", 10), opened.brute_force("杭州 龙井", 10))
+        self.assertTrue(left and dropped, (left, dropped))
+        # Rebuilding the postings from the stored text leaves none behind.
+        self.assertEqual(reencode(database, analyzer=analyzer()).documents,
+                         opened.statistics()["documents"])
+        self.assertEqual(removed_postings(database)[:2], (0, 0))
 
 
 class Records(Scratch):

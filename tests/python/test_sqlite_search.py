@@ -517,19 +517,28 @@ class FirstLayout(Scratch):
                              LAYOUT_VERSION)
 
 
+def schema(path):
+    with closing(sqlite3.connect(path)) as connection:
+        return sorted(connection.execute("SELECT type, name, sql FROM sqlite_schema"))
+
+
 def _layout_three_blob(data):
     deflated = zlib.compress(data, 1)
     return b"\1" + deflated if len(data) >= 64 and len(deflated) < len(data) else b"\0" + data
 
 
 def as_earlier_layout(path, version):
-    """Writes the posting blocks of a database back in an earlier layout's
-    form: layout 2's two plain little-endian arrays, or layout 3's document
-    numbers by byte plane and frequencies in the narrowest width, each
-    deflated when that made it shorter."""
+    """Writes a database of no removed postings back in an earlier layout's
+    form: layout 4 without the count of removed postings and the index of a
+    file's documents, and its posting
+    blocks as layout 2's two plain little-endian arrays, or layout 3's
+    document numbers by byte plane and frequencies in the narrowest width,
+    each deflated when that made it shorter."""
     with closing(sqlite3.connect(path)) as connection:
+        connection.execute("DELETE FROM meta WHERE key = 'removed_postings'")
+        connection.execute("DROP INDEX document_source")
         rows = connection.execute("SELECT token, first_doc, docs, tfs FROM posting").fetchall()
-        for token, first_doc, docs_blob, tfs_blob in rows:
+        for token, first_doc, docs_blob, tfs_blob in rows if version < 4 else ():
             docs, tfs = unpack(docs_blob, tfs_blob)
             if version == 3:
                 width = 1 if max(tfs) < 256 else 2 if max(tfs) < 65536 else 4
@@ -548,13 +557,13 @@ def as_earlier_layout(path, version):
 
 
 class EarlierLayouts(Scratch):
-    def test_blocks_of_layouts_two_and_three_are_repacked_and_answer_as_before(self):
+    def test_layouts_two_to_four_are_upgraded_and_answer_as_before(self):
         # Long enough that some words span several blocks and need a wide tf.
         lines = corpus_lines(1500, seed=31) + ["的 " * 300]
         corpus = self.corpus(lines)
         fresh = self.path("fresh.db")
         build_index(corpus, fresh, analyzer=analyzer(stop_words_kept()))
-        for version in (2, 3):
+        for version in (2, 3, 4):
             old = self.path(f"layout{version}.db")
             build_index(corpus, old, analyzer=analyzer(stop_words_kept()))
             self.assertGreater(as_earlier_layout(old, version), 0)
@@ -564,6 +573,7 @@ class EarlierLayouts(Scratch):
                         self.assertEqual(places(upgraded.search(query, 10)),
                                          places(index.search(query, 10)))
             self.assertEqual(table_contents(old), table_contents(fresh))
+            self.assertEqual(schema(old), schema(fresh))
 
     def test_a_damaged_block_of_an_earlier_layout_is_refused_and_nothing_changes(self):
         corpus = self.corpus(corpus_lines(40, seed=33))
