@@ -30,8 +30,8 @@ import os
 import re
 import tempfile
 from bisect import bisect_left
-from typing import (TYPE_CHECKING, Dict, Iterable, Iterator, Mapping, NamedTuple, Optional,
-                    Tuple)
+from typing import (TYPE_CHECKING, Dict, Iterable, Iterator, List, Mapping, NamedTuple, Optional,
+                    Sequence, Tuple)
 
 if TYPE_CHECKING:
     from pyvornlex import BM25
@@ -250,6 +250,19 @@ def _member_key(line: bytes) -> bytes:
     return line[5:line.rindex(b'" : ')]
 
 
+class _Keys(Sequence[bytes]):
+    """The keys of member lines, each read when asked for."""
+
+    def __init__(self, lines: List[bytes]) -> None:
+        self._lines = lines
+
+    def __len__(self) -> int:
+        return len(self._lines)
+
+    def __getitem__(self, at):  # type: ignore[no-untyped-def]
+        return _member_key(self._lines[at])
+
+
 def updated_model_text(content: bytes, doc_count: int, length_total: int,
                        changes: Mapping[bytes, int]) -> bytes:
     """The file of a model that differs from ``content`` (dump's layout) in
@@ -265,12 +278,15 @@ def updated_model_text(content: bytes, doc_count: int, length_total: int,
     if k1 is None or not content.endswith(b"}"):
         raise LayoutError("the _k1 line", 0)
     lines = content[start:end].split(b",\n") if end > start else []
+    # Many changes read every key once; a few read a key per step of their searches.
+    keys: Sequence[bytes] = (list(map(_member_key, lines)) if 20 * len(changes) >= len(lines)
+                             else _Keys(lines))
     kept: list[bytes] = []
     done = 0
     for key, count in sorted((key_of_token(token), count) for token, count in changes.items()):
-        at = bisect_left(lines, key, done, key=_member_key)
+        at = bisect_left(keys, key, done)
         kept.extend(lines[done:at])
-        done = at + 1 if at < len(lines) and _member_key(lines[at]) == key else at
+        done = at + 1 if at < len(lines) and keys[at] == key else at
         if count > 0:
             kept.append(member_line(key, count))
     kept.extend(lines[done:])

@@ -76,6 +76,21 @@ class ReadAndWrite(unittest.TestCase):
                 self.assertEqual(updated_model_text(before, 9, 31, changes),
                                  model_text(b"0.750000", b"1.200000", 9, 31, new.items()))
 
+    def test_a_few_changes_to_a_large_text_are_the_text_written_whole(self):
+        # Few changes against many members: each search reads keys as it goes.
+        rng = random.Random(6)
+        vocabulary = TRICKY + [b"w%d" % number for number in range(400)]
+        old = {token: rng.randint(1, 9) for token in vocabulary}
+        for case in range(30):
+            changes = {token: rng.choice([0, 2]) for token in
+                       rng.sample(vocabulary, rng.randint(1, 3))}
+            changes[b"new%d" % case] = 4
+            new = {token: count for token, count in {**old, **changes}.items() if count}
+            before = model_text(b"0.750000", b"1.200000", 7, 20, old.items())
+            with self.subTest(case=case):
+                self.assertEqual(updated_model_text(before, 9, 31, changes),
+                                 model_text(b"0.750000", b"1.200000", 9, 31, new.items()))
+
     def test_texts_off_the_layout_are_refused(self):
         text = model_bytes(trained([[b"a", b"b"]]))
         for other in (text.replace(b" : ", b": "), text + b"\n", text[:-1],
