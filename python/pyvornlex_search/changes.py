@@ -39,8 +39,6 @@ class _Stored(NamedTuple):
     size: int
     mtime_ns: int
     sha256: bytes
-    first_doc: int
-    last_doc: int
 
 
 def _content_hash(path: str) -> bytes:
@@ -118,7 +116,7 @@ def sync(corpus: str, database: str, *, analyzer: Analyzer | None = None,
     def change(connection: sqlite3.Connection) -> IndexReport:
         shape = stored_shape(connection)
         stored = {row[0]: _Stored(*row[1:]) for row in connection.execute(
-            "SELECT path, id, size, mtime_ns, sha256, first_doc, last_doc FROM source")}
+            "SELECT path, id, size, mtime_ns, sha256 FROM source")}
         new: list[SourceFile] = []
         changed: list[tuple[_Stored, SourceFile]] = []
         unchanged = 0
@@ -183,8 +181,7 @@ def delete_documents(database: str, *, files: Sequence[str] = (),
     def change(connection: sqlite3.Connection) -> IndexReport:
         sources = []
         for path in files:
-            row = connection.execute("SELECT id, size, mtime_ns, sha256, first_doc, last_doc "
-                                     "FROM source WHERE path = ?",
+            row = connection.execute("SELECT id, size, mtime_ns, sha256 FROM source WHERE path = ?",
                                      (os.path.abspath(path),)).fetchone()
             if row is None:
                 raise CorpusError(f"{path}: the database holds no document of this file "

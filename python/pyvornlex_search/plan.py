@@ -16,8 +16,9 @@ others only looked up, a few blocks each, for the documents that can still
 reach the top k. It reads the blocks through the three functions of
 postings.py it is given, and returns the candidates with their exact scores;
 ties are broken here. Both plans pass over the postings that removed
-documents left in the blocks (their lengths are 0, their weights NaN). The brute force stays in the interpreter, computed
-another way, as the reference the fast plan is checked against."""
+documents left in the blocks (their lengths are 0, their weights NaN). The
+brute force stays in the interpreter, computed another way, as the
+reference the fast plan is checked against."""
 
 from __future__ import annotations
 

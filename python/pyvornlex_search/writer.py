@@ -340,7 +340,8 @@ def remove_documents(connection: sqlite3.Connection, analyzer: Analyzer,
         if progress is not None:
             progress(len(rows), 0)
     if postings:
-        waiting = int(meta(connection, "removed_postings")) + postings  # type: ignore[call-overload]
+        waiting = postings + int(meta(connection,  # type: ignore[call-overload]
+                                      "removed_postings"))
         live = connection.execute("SELECT coalesce(sum(postings), 0) FROM token").fetchone()[0]
         if 8 * waiting > live:
             drop_removed(connection, read_lengths(connection))
