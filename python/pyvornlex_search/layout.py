@@ -18,11 +18,11 @@ meta keys: 'model' (the model file's bytes), 'analysis' and 'fingerprints'
 A file's documents are found by the index on `document(source)`: a sync
 keeps the documents of an edited file that did not change, so a file's
 numbers need not be consecutive. Removing documents leaves their postings in
-the blocks, so that a sync that
-replaces a few documents does not rewrite a block of every word they hold:
-their lengths become 0, which readers take as "pass over", and their
-postings are counted in 'removed_postings' until a removal finds them more
-than an eighth of the live postings and rewrites the blocks without them.
+the blocks, so that a sync that replaces a few documents does not rewrite a
+block of every word they hold: their lengths become 0, which readers take as
+"pass over", and their postings are counted in 'removed_postings' until a
+removal finds them more than an eighth of the live postings and rewrites the
+blocks without them.
 """
 
 from __future__ import annotations

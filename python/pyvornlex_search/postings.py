@@ -170,13 +170,11 @@ class PostingWriter:
             self.count += postings
 
 
-def drop_removed(connection: sqlite3.Connection,
-                 lengths: Sequence[int]) -> int:
+def drop_removed(connection: sqlite3.Connection, lengths: Sequence[int]) -> None:
     """Rewrites the blocks of every word that holds postings of removed
     documents (length 0 in `lengths`, by number) without them, BLOCK
-    postings a block; returns how many postings went. A word at a time:
-    memory stays bounded by the longest list."""
-    dropped = 0
+    postings a block. A word at a time: memory stays bounded by the longest
+    list."""
     tokens = [row[0] for row in connection.execute("SELECT DISTINCT token FROM posting")]
     for token in tokens:
         docs, tfs = read_postings(connection, token)
@@ -186,9 +184,7 @@ def drop_removed(connection: sqlite3.Connection,
         if all(live):
             continue
         docs, tfs = array("I", compress(docs, live)), array("I", compress(tfs, live))
-        dropped += len(live) - len(docs)
         connection.execute("DELETE FROM posting WHERE token = ?", (token,))
         connection.executemany(_WRITE, [(token, docs[start], *pack(docs[start:start + BLOCK],
                                                                     tfs[start:start + BLOCK]))
                                         for start in range(0, len(docs), BLOCK)])
-    return dropped

@@ -56,6 +56,18 @@ def read_lengths(connection: sqlite3.Connection) -> array:  # type: ignore[type-
     return lengths
 
 
+def _chunk(connection: sqlite3.Connection, chunk: int) -> array:  # type: ignore[type-arg]
+    """The stored lengths of a chunk's documents (empty where none are stored)."""
+    row = connection.execute("SELECT lengths FROM length WHERE chunk = ?", (chunk,)).fetchone()
+    return _unpacked(row[0]) if row is not None else array("I")
+
+
+def _store_chunk(connection: sqlite3.Connection, chunk: int,
+                 lengths: array) -> None:  # type: ignore[type-arg]
+    connection.execute("INSERT OR REPLACE INTO length(chunk, lengths) VALUES (?, ?)",
+                       (chunk, _packed(lengths)))
+
+
 def write_lengths(connection: sqlite3.Connection, first_doc: int,
                   lengths: array) -> None:  # type: ignore[type-arg]
     """Stores the lengths of documents first_doc, first_doc + 1, ..."""
@@ -64,14 +76,11 @@ def write_lengths(connection: sqlite3.Connection, first_doc: int,
         chunk = doc // LENGTH_CHUNK
         start = chunk * LENGTH_CHUNK
         stop = min(end, start + LENGTH_CHUNK)
-        row = connection.execute("SELECT lengths FROM length WHERE chunk = ?",
-                                 (chunk,)).fetchone()
-        stored = _unpacked(row[0]) if row is not None else array("I")
+        stored = _chunk(connection, chunk)
         if len(stored) < stop - start:
             stored.frombytes(bytes(4 * (stop - start - len(stored))))
         stored[doc - start:stop - start] = lengths[doc - first_doc:stop - first_doc]
-        connection.execute("INSERT OR REPLACE INTO length(chunk, lengths) VALUES (?, ?)",
-                           (chunk, _packed(stored)))
+        _store_chunk(connection, chunk, stored)
         doc = stop
 
 
@@ -81,16 +90,13 @@ def clear_lengths(connection: sqlite3.Connection, docs: Iterable[int]) -> None:
     for doc in docs:
         places.setdefault(doc // LENGTH_CHUNK, []).append(doc % LENGTH_CHUNK)
     for chunk, offsets in places.items():
-        row = connection.execute("SELECT lengths FROM length WHERE chunk = ?",
-                                 (chunk,)).fetchone()
-        if row is None:
+        stored = _chunk(connection, chunk)
+        if not stored:
             continue
-        stored = _unpacked(row[0])
         for offset in offsets:
             if offset < len(stored):
                 stored[offset] = 0
-        connection.execute("UPDATE length SET lengths = ? WHERE chunk = ?",
-                           (_packed(stored), chunk))
+        _store_chunk(connection, chunk, stored)
 
 
 def derive_model(connection: sqlite3.Connection, changed: Iterable[str] | None = None) -> bytes:

@@ -5,11 +5,11 @@ Layout 4 removed documents' postings from the blocks at once and kept a
 file's documents under consecutive numbers; layout 5 may leave them there,
 counted in meta 'removed_postings', and finds a file's documents by an index
 (layout.py). The upgrade adds the count (0) and the index, and changes
-nothing else. Layouts 2 and 3 stored the same
-rows as layout 4, but each posting block in another form: layout 2 as two
-plain little-endian arrays, layout 3 with the document numbers by byte plane
-and both arrays deflated, which made a query spend most of its time
-inflating. The upgrade packs every block again (csrc/search/posting_block.h).
+nothing else. Layouts 2 and 3 stored the same rows as layout 4, but each
+posting block in another form: layout 2 as two plain little-endian arrays,
+layout 3 with the document numbers by byte plane and both arrays deflated,
+which made a query spend most of its time inflating. The upgrade packs every
+block again (csrc/search/posting_block.h).
 
 Layout 1 cut text with the standard dictionaries, without folding and with
 no stop words; the upgrade records that analysis, keeps every document, its
